@@ -1,0 +1,3 @@
+#include "FilePermissionsException.h"
+
+KORR_DEFINE_EXCEPTION(FilePermissionsException, KorrException)

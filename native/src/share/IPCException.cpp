@@ -1,0 +1,3 @@
+#include "IPCException.h"
+
+KORR_DEFINE_EXCEPTION(IPCException, KorrException)

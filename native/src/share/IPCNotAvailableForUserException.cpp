@@ -1,0 +1,3 @@
+#include "IPCNotAvailableForUserException.h"
+
+KORR_DEFINE_EXCEPTION(IPCNotAvailableForUserException, IPCException)

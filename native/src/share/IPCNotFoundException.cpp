@@ -1,0 +1,3 @@
+#include "IPCNotFoundException.h"
+
+KORR_DEFINE_EXCEPTION(IPCNotFoundException, IPCException)

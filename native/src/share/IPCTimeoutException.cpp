@@ -1,0 +1,3 @@
+#include "IPCTimeoutException.h"
+
+KORR_DEFINE_EXCEPTION(IPCTimeoutException, IPCException)

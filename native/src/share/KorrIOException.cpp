@@ -1,0 +1,3 @@
+#include "KorrIOException.h"
+
+KORR_DEFINE_EXCEPTION(KorrIOException, KorrException)

@@ -1,0 +1,3 @@
+#include "KorrMessageTooShortException.h"
+
+KORR_DEFINE_EXCEPTION(KorrMessageTooShortException, KorrException)

@@ -1,0 +1,3 @@
+#include "KorrUnsupportedOperationException.h"
+
+KORR_DEFINE_EXCEPTION(KorrUnsupportedOperationException, KorrException)

@@ -1,0 +1,3 @@
+#include "PropertyNotFoundException.h"
+
+KORR_DEFINE_EXCEPTION(PropertyNotFoundException, KorrException)

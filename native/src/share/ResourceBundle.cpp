@@ -1,0 +1,214 @@
+#include "ResourceBundle.h"
+
+#include <atomic>
+#include <cctype>
+#include <fstream>
+#include <locale>
+#include <mutex>
+#include <sstream>
+
+#include "EventLog.h"
+#include "KorrUtils.h"
+#include "RasDescriptor.h"
+#include "Trace.h"
+
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* descriptor =
+        new RasDescriptor("ResourceBundle", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *descriptor;
+}
+
+// The cache is never emptied and never destroyed: threads may still format messages while
+// the process exits.
+struct Cache {
+    std::mutex lock;
+    std::map<std::string, std::shared_ptr<const std::map<std::string, std::string>>> bundles;
+};
+
+Cache& cache()
+{
+    static Cache* instance = new Cache;
+    return *instance;
+}
+
+std::atomic<bool> propsFilesMissing(false);
+
+void traceModerate(const std::string& text)
+{
+    if (rd().isOn(TraceLevel::MODERATE)) {
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, nullptr, "getBundle", 1, text.c_str());
+    }
+}
+
+bool readFile(const std::string& path, std::string& content)
+{
+    std::ifstream in(path.c_str(), std::ios::in | std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    content = buffer.str();
+    return true;
+}
+
+} // namespace
+
+ResourceBundle::ResourceBundle(const std::string& n, std::shared_ptr<const Messages> m) : name(n), messages(m) {}
+
+ResourceBundle::ResourceBundle(const std::string& n, const std::string& localeName)
+    : name(n), messages(load(n, localeName))
+{
+}
+
+ResourceBundle ResourceBundle::getBundle(const std::string& name)
+{
+    {
+        std::lock_guard<std::mutex> hold(cache().lock);
+        auto found = cache().bundles.find(name);
+        if (found != cache().bundles.end()) {
+            std::shared_ptr<const Messages> messages = found->second;
+            traceModerate("Re-loading bundle from hash map");
+            return ResourceBundle(name, messages);
+        }
+    }
+    traceModerate("Instantiating bundle for first time");
+    bool failed = false;
+    std::string localeName = defaultLocaleName(failed);
+    if (failed) {
+        traceModerate("Caught exception determining locale");
+    }
+    // Loaded outside the lock: loading may log, and logging may format messages.
+    std::shared_ptr<const Messages> loaded = load(name, localeName);
+    std::lock_guard<std::mutex> hold(cache().lock);
+    auto inserted = cache().bundles.emplace(name, loaded); // a concurrent first load may have won
+    return ResourceBundle(name, inserted.first->second);
+}
+
+std::string ResourceBundle::getString(const std::string& key) const
+{
+    auto found = messages->find(key);
+    return found == messages->end() ? key : found->second;
+}
+
+bool ResourceBundle::containsKey(const std::string& key) const { return messages->count(key) != 0; }
+
+void ResourceBundle::setupUnitTest()
+{
+    auto filled = std::make_shared<Messages>(*messages);
+    for (int i = 1; i <= 5; ++i) {
+        (*filled)["UT_NLS_KEY_" + std::to_string(i)] = "Error message " + std::to_string(i);
+    }
+    messages = filled;
+    std::lock_guard<std::mutex> hold(cache().lock);
+    cache().bundles[name] = messages;
+}
+
+std::string ResourceBundle::languageSuffix(const std::string& localeName)
+{
+    std::string lower;
+    for (char c : localeName) {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (lower.size() < 3) {
+        return ".properties";
+    }
+    static const struct { const char* prefix; const char* suffix; } table[] = {
+        {"cs", "_cs.properties"}, {"de", "_de.properties"}, {"en", ".properties"},
+        {"es", "_es.properties"}, {"fr", "_fr.properties"}, {"hu", "_hu.properties"},
+        {"it", "_it.properties"}, {"ja", "_ja.properties"}, {"ko", "_ko.properties"},
+        {"pl", "_pl.properties"}, {"pt", "_pt_BR.properties"}, {"ru", "_ru.properties"},
+    };
+    for (const auto& row : table) {
+        if (lower.compare(0, 2, row.prefix) == 0) {
+            return row.suffix;
+        }
+    }
+    if (lower.compare(0, 5, "zh_tw") == 0 || lower.compare(0, 5, "zh-tw") == 0) {
+        return "_zh_TW.properties";
+    }
+    if (lower.compare(0, 2, "zh") == 0) {
+        return "_zh_CN.properties";
+    }
+    return ".properties";
+}
+
+std::string ResourceBundle::messagesDirectory()
+{
+    std::string root = KorrUtils::getZRKProdRoot();
+    return root.empty() ? std::string("../lodin/lib/messages/") : root + "/lib/messages/";
+}
+
+// Determined once per process: the locale machinery of the C library is not safe to enter
+// from several threads at once, and the user's locale does not change while we run.
+std::string ResourceBundle::defaultLocaleName(bool& failed)
+{
+    static const std::pair<std::string, bool> determined = [] {
+        try {
+            return std::make_pair(std::locale("").name(), false);
+        } catch (...) {
+            return std::make_pair(std::string(), true);
+        }
+    }();
+    failed = determined.second;
+    return determined.first;
+}
+
+void ResourceBundle::parse(const std::string& content, Messages& into)
+{
+    std::istringstream in(content);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 3, "ZRK") != 0) {
+            continue;
+        }
+        if (line.find(".useraction=") != std::string::npos || line.find(".explanation=") != std::string::npos) {
+            continue;
+        }
+        std::string::size_type eq = line.find('=');
+        if (eq == std::string::npos) {
+            continue;
+        }
+        std::string key = line.substr(0, eq);
+        std::string text = line.substr(eq + 1);
+        std::string next;
+        while (!text.empty() && text.back() == '\\' && std::getline(in, next)) {
+            text.pop_back();
+            text += next;
+        }
+        into.emplace(key, text); // the first definition wins
+    }
+}
+
+std::shared_ptr<const ResourceBundle::Messages> ResourceBundle::load(const std::string& name,
+                                                                     const std::string& localeName)
+{
+    auto messages = std::make_shared<Messages>();
+    std::string::size_type dot = name.rfind('.');
+    std::string base = dot == std::string::npos ? name : name.substr(dot + 1);
+    std::string dir = messagesDirectory();
+    std::string suffix = languageSuffix(localeName);
+    std::string path = dir + base + suffix;
+    std::string content;
+    bool found = readFile(path, content);
+    if (!found) {
+        traceModerate("Cannot load resources from " + path);
+        if (suffix != ".properties") {
+            path = dir + base + ".properties";
+            found = readFile(path, content);
+            if (!found) {
+                traceModerate("Cannot load resources from " + path);
+            }
+        }
+    }
+    if (found) {
+        traceModerate("Loading resources from " + path);
+        parse(content, *messages);
+    } else if (!propsFilesMissing.exchange(true)) {
+        EventLog::warningNoFormat(rd(), "File: " + path + " could not be found for ResourceBundle '" + name + "'");
+    }
+    return messages;
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the product under each preset (default, asan, tsan) and runs every test.
+# Usage: scripts/test.sh [PRESET...]    (default: all three)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan)
+jobs=$(nproc)
+failed=()
+for preset in "${presets[@]}"; do
+  echo "=== ${preset}: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  echo "=== ${preset}: test"
+  if ! ctest --preset "$preset"; then
+    failed+=("$preset")
+  fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED presets: ${failed[*]}" >&2
+  exit 1
+fi
+echo "all presets passed: ${presets[*]}"
