@@ -1,0 +1,65 @@
+#include "VexilDaemon.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+VexilDaemon::VexilDaemon(const std::string& simDir) : dir(simDir), pid(-1)
+{
+    setenv("VEXIL_SIM_DIR", dir.c_str(), 1);
+}
+
+VexilDaemon::~VexilDaemon() { stop(); }
+
+bool VexilDaemon::start(const std::string& name, bool refusing)
+{
+    stop();
+    std::string program = std::string(OSTARA_TOOLS_DIR) + "/vexil-qmgr";
+    std::string socketPath = dir + "/" + name + ".qm";
+    unlink(socketPath.c_str());
+    pid = fork();
+    if (pid == 0) {
+        setenv("VEXIL_SIM_DIR", dir.c_str(), 1);
+        if (refusing) {
+            execl(program.c_str(), program.c_str(), name.c_str(), "--refuse", static_cast<char*>(nullptr));
+        } else {
+            execl(program.c_str(), program.c_str(), name.c_str(), static_cast<char*>(nullptr));
+        }
+        _exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    struct stat st {};
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (stat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+            return true;
+        }
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+void VexilDaemon::stop()
+{
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+    }
+}
+
+void VexilDaemon::refuse(bool on)
+{
+    if (pid > 0) {
+        kill(pid, on ? SIGUSR1 : SIGUSR2);
+    }
+}
