@@ -1,6 +1,8 @@
 // What the rest of the system needs from the operating system: environment, paths and
 // directories, error texts, file permissions, groups and signals, as static operations.
-// On POSIX, permissions are mode bits; see the operations below for the mapping.
+// Permissions are mode bits here: the owner gets full rights (root needs none), the group
+// "vexil", when it exists, becomes the file's group with read and write, and "Everyone" is
+// the other-bits; directories get execute wherever they get read.
 #ifndef OSTARA_KORRUTILS_H
 #define OSTARA_KORRUTILS_H
 
@@ -25,16 +27,40 @@ public:
     static std::string getZRKProdRoot();
     static void addBinDirToPath(const std::string& root);
 
+    // 0 when the directory exists afterwards, else -1 (errno tells why); never throws. Only the
+    // levels this call creates are protected: created 0700, then mkpriv(level, canRead, false),
+    // so others may read them when canRead but never write them.
     static int mkdirs(const std::string& path, bool canRead);
+    // Owner read/write (directories: rwx), no group access, others as asked. A regular
+    // file keeps its owner-execute bit; set-id bits are cleared; a directory that others may
+    // write is made sticky.
     static void mkpriv(const std::string& path, bool everyoneRead, bool everyoneWrite);
+    // As mkpriv with others reading, plus group "vexil" read/write when that group exists and
+    // this process may give the file to it (otherwise the group is left out, as the lookup
+    // that finds no account leaves it out). Directories also get set-group-id, so that
+    // entries created in them keep the group.
     static void mkGroupVexilWrite(const std::string& path, bool everyoneWrite);
+    // As mkGroupVexilWrite, for the named group; flag lets others write. An unknown group or
+    // a group this process may not give the file to throws KorrIOException.
     static void mkGroupWrite(const std::string& path, const std::string& group, bool flag);
+    // The real user id in decimal.
     static std::string getUID();
+    // chmod(2); failure throws KorrIOException ZRKNV0179.
     static void chmod(const std::string& path, int mode);
+    // Throws FilePermissionsException ZRKNV0145 when others have any access ("Everyone"), or
+    // when the file's group is "users" ("Users") or "nogroup"/"guests" ("Guests") and the
+    // group bits grant anything.
     static void checkFilePermissions(const std::string& path);
+    // Supplementary groups and the effective group, compared by name, case-sensitively.
     static bool isCurrentUserMemberOfGroup(const std::string& group);
+    // True exactly when the effective user is root.
     static bool doesCurrentUserHaveSpecialAuthority(const std::string& name);
+    // Delivers SIGINT (shutdownAction(130)), SIGTERM (shutdownAction(143)) and SIGQUIT
+    // (defaultAction(3)) to handler on one dispatcher thread, never inside the signal handler.
+    // A later call replaces the handler; null stops deliveries. A handler must stay alive until
+    // it is replaced and any action already running has returned.
     static void handleSignals(ProcessSignalActionHandler* handler);
+    // setsid(); a process that already leads its group stays where it is.
     static void newProcessSession();
 
 private:

@@ -1,0 +1,161 @@
+#include "FileLockImpl.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ostream>
+
+#include "FFDC.h"
+#include "KorrIOException.h"
+#include "KorrUtils.h"
+#include "NLS.h"
+#include "RasDescriptor.h"
+#include "Trace.h"
+
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* d = new RasDescriptor("FileLockImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *d;
+}
+
+// Opens path, creating it owner-only when it is missing (the caller widens it afterwards);
+// created tells which happened. Returns -1 with errno set on failure.
+int openAlways(const std::string& path, int flags, bool& created)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, S_IRUSR | S_IWUSR);
+        if (fd >= 0) {
+            created = true;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0) {
+            created = false;
+            return fd;
+        }
+        if (errno != ENOENT) {
+            return -1;
+        }
+        // Removed between the two opens: try again.
+    }
+    return -1;
+}
+
+bool endsWithLck(const std::string& name)
+{
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".lck") == 0;
+}
+
+} // namespace
+
+FileLock* FileLock::newInstance(const std::string& fileName, bool readLock, bool writePid)
+{
+    return new FileLockImpl(fileName, readLock, writePid);
+}
+
+FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writePid) : handle(-1)
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "FileLockImpl", 3, fileName.c_str(), readLock ? "true" : "false",
+                                writePid ? "true" : "false");
+    }
+    bool created = false;
+    int fd = openAlways(fileName, readLock ? O_RDONLY : O_WRONLY, created);
+    if (fd >= 0 && ::flock(fd, (readLock ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        fd = -1;
+    }
+    if (fd < 0) {
+        KorrIOException e(NLS::format(rd(), "ZRKNV0057_UNABLE_TO_LOCK_FILE", fileName, KorrUtils::getLastErrorMessage()));
+        if (rd().isFlowOn()) {
+            Trace::throwing(rd(), "FileLockImpl", &e);
+        }
+        throw e;
+    }
+    handle = fd;
+    // A constructor that throws runs no destructor: release the lock on the way out.
+    try {
+        if (created) {
+            KorrUtils::mkGroupVexilWrite(fileName, true);
+        }
+        if (writePid) {
+            writePidFile(fileName);
+        }
+    } catch (...) {
+        if (!pidFileName.empty()) {
+            ::unlink(pidFileName.c_str());
+        }
+        ::close(handle);
+        throw;
+    }
+    if (rd().isFlowOn()) {
+        std::string none;
+        Trace::traceMethodExit(rd(), this, "FileLockImpl", &none, "void");
+    }
+}
+
+void FileLockImpl::writePidFile(const std::string& fileName)
+{
+    if (!endsWithLck(fileName)) {
+        const char* text = "File lock name expected to end .lck but doesn't";
+        if (rd().isOn(TraceLevel::MODERATE)) {
+            Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "FileLockImpl", 1, text);
+        }
+        FFDC::capture(rd(), this, "FileLockImpl", FFDC::PROBE_001(), nullptr, 1, text);
+        return;
+    }
+    std::string name = fileName.substr(0, fileName.size() - 4) + ".pid";
+    // Always opened for writing, also for a read lock: the id has to be written.
+    bool created = false;
+    int fd = openAlways(name, O_WRONLY, created);
+    bool written = false;
+    if (fd >= 0) {
+        pidFileName = name; // from here on a failure removes the file again
+        char text[32];
+        int length = std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(::getpid()));
+        // Emptied first, so no longer content left by an earlier holder survives.
+        written = ::ftruncate(fd, 0) == 0 && ::write(fd, text, static_cast<size_t>(length)) == length;
+        int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    if (!written) {
+        KorrIOException e(NLS::format(rd(), "ZRKNV0121_UNABLE_TO_OPEN_FILE", name, KorrUtils::getLastErrorMessage()));
+        if (rd().isFlowOn()) {
+            Trace::throwing(rd(), "FileLockImpl", &e);
+        }
+        throw e;
+    }
+    if (created) {
+        KorrUtils::mkGroupVexilWrite(name, true);
+    }
+}
+
+FileLockImpl::~FileLockImpl()
+{
+    // The ".pid" file goes first, while the lock is still held: removed after the release, it
+    // could be the next holder's file.
+    if (!pidFileName.empty() && ::unlink(pidFileName.c_str()) != 0 && rd().isOn(TraceLevel::MODERATE)) {
+        std::string text = "Failed to close PID file, reason: " + KorrUtils::getLastErrorMessage();
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "~FileLockImpl", 1, text.c_str());
+    }
+    if (handle >= 0) {
+        ::close(handle);
+    }
+}
+
+std::ostream& operator<<(std::ostream& out, const FileLockImpl& lock)
+{
+    return out << "FileLock for handle: " << lock.getHandle();
+}

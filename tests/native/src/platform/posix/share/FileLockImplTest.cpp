@@ -1,0 +1,105 @@
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "FileLock.h"
+#include "KorrIOException.h"
+#include "SpawnedChild.h"
+#include "TempDir.h"
+#include "TestChild.h"
+
+namespace {
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(-1);
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string lockFailure(const std::string& name)
+{
+    try {
+        std::unique_ptr<FileLock> lock(FileLock::newInstance(name, false, false));
+    } catch (const KorrIOException& e) {
+        return e.getMessage();
+    }
+    return "";
+}
+
+} // namespace
+
+// Takes the lock named by argv[1] with a ".pid" file, says so, and waits to be killed.
+OSTARA_TEST_CHILD_ROLE(holdLock)
+{
+    if (argc < 2) {
+        return 2;
+    }
+    std::unique_ptr<FileLock> lock(FileLock::newInstance(argv[1], false, true));
+    std::printf("locked\n");
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    return 1;
+}
+
+TEST(FileLockImplTest, LockOfAKilledHolderIsFreeForTheNext)
+{
+    TempDir dir;
+    std::string name = dir.file("ostarapc.lck");
+    SpawnedChild holder("holdLock", {name});
+    ASSERT_TRUE(holder.waitForOutput("locked\n", 20000)) << holder.output();
+    EXPECT_EQ(contents(dir.file("ostarapc.pid")), std::to_string(holder.pid()));
+
+    std::string message = lockFailure(name);
+    EXPECT_NE(message.find("ZRKNV0057"), std::string::npos) << message;
+
+    ASSERT_EQ(kill(holder.pid(), SIGKILL), 0);
+    int status = holder.wait(20000);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    // The dead holder's ".pid" file is still there; the next holder overwrites it whole.
+    std::ofstream(dir.file("ostarapc.pid")) << "123456789012345";
+    std::unique_ptr<FileLock> next(FileLock::newInstance(name, false, true));
+    EXPECT_EQ(contents(dir.file("ostarapc.pid")), std::to_string(getpid()));
+}
+
+TEST(FileLockImplTest, NewLockAndPidFilesGetGroupWriteModesExistingOnesKeepTheirs)
+{
+    TempDir dir;
+    std::string name = dir.file("a.lck");
+    mode_t oldMask = umask(0);
+    {
+        std::unique_ptr<FileLock> lock(FileLock::newInstance(name, false, true));
+        EXPECT_EQ(modeOf(name) & 0707, 0606u); // owner and others read/write, as for the vexil group
+        EXPECT_EQ(modeOf(dir.file("a.pid")) & 0707, 0606u);
+    }
+    umask(oldMask);
+    EXPECT_TRUE(exists(name));
+    EXPECT_FALSE(exists(dir.file("a.pid")));
+
+    ASSERT_EQ(chmod(name.c_str(), 0600), 0);
+    std::unique_ptr<FileLock> again(FileLock::newInstance(name, false, false));
+    EXPECT_EQ(modeOf(name), 0600u);
+}

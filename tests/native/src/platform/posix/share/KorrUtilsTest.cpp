@@ -1,0 +1,344 @@
+#include <cerrno>
+#include <cstdio>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "FilePermissionsException.h"
+#include "KorrIOException.h"
+#include "KorrUtils.h"
+#include "SpawnedChild.h"
+#include "TempDir.h"
+#include "TestChild.h"
+
+namespace {
+
+const uid_t NOBODY = 65534;
+const gid_t NOGROUP = 65534;
+const gid_t USERS = 100;
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return static_cast<mode_t>(-1);
+    }
+    return st.st_mode & 07777;
+}
+
+gid_t groupOf(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_gid : static_cast<gid_t>(-1);
+}
+
+std::string permissionFailure(const std::string& path)
+{
+    try {
+        KorrUtils::checkFilePermissions(path);
+    } catch (const FilePermissionsException& e) {
+        return e.getMessage();
+    }
+    return "";
+}
+
+std::string ioFailure(void (*operation)(const std::string&), const std::string& path)
+{
+    try {
+        operation(path);
+    } catch (const KorrIOException& e) {
+        return e.getMessage();
+    }
+    return "";
+}
+
+bool groupExists(const char* name) { return getgrnam(name) != nullptr; }
+
+} // namespace
+
+TEST(KorrUtilsTest, MkdirsCreatesAndProtectsEveryMissingLevel)
+{
+    TempDir dir;
+    std::string deep = dir.file("a/b/c");
+    mode_t oldMask = umask(0); // a permissive umask must not leak into the created levels
+    int rc = KorrUtils::mkdirs(deep, false);
+    umask(oldMask);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(modeOf(dir.file("a")), 0700u);
+    EXPECT_EQ(modeOf(dir.file("a/b")), 0700u);
+    EXPECT_EQ(modeOf(deep), 0700u);
+
+    ASSERT_EQ(KorrUtils::mkdirs(dir.file("r/s"), true), 0);
+    EXPECT_EQ(modeOf(dir.file("r")), 0705u); // readable by others, never writable
+    EXPECT_EQ(modeOf(dir.file("r/s")), 0705u);
+}
+
+TEST(KorrUtilsTest, MkdirsLeavesExistingLevelsAloneAndRefusesFiles)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("open").c_str(), 0700), 0);
+    ASSERT_EQ(chmod(dir.file("open").c_str(), 0751), 0);
+    EXPECT_EQ(KorrUtils::mkdirs(dir.file("open"), false), 0);
+    EXPECT_EQ(modeOf(dir.file("open")), 0751u);
+    EXPECT_EQ(KorrUtils::mkdirs(dir.file("open/new"), false), 0);
+    EXPECT_EQ(modeOf(dir.file("open")), 0751u);
+    EXPECT_EQ(modeOf(dir.file("open/new")), 0700u);
+
+    std::string file = dir.write("plain", "x");
+    errno = 0;
+    EXPECT_EQ(KorrUtils::mkdirs(file, false), -1);
+    EXPECT_EQ(errno, EEXIST); // callers report the failure through getLastErrorMessage
+    EXPECT_EQ(KorrUtils::mkdirs(file + "/below/deeper", false), -1);
+    EXPECT_EQ(KorrUtils::mkdirs("", false), 0);
+}
+
+TEST(KorrUtilsTest, MkprivSetsOwnerOnlyOrTheRequestedOtherBits)
+{
+    TempDir dir;
+    std::string file = dir.write("f", "x");
+    ASSERT_EQ(chmod(file.c_str(), 06777), 0);
+    KorrUtils::mkpriv(file, false, false);
+    EXPECT_EQ(modeOf(file), 0700u); // owner execute kept; group, others and set-id bits gone
+    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+    KorrUtils::mkpriv(file, false, false);
+    EXPECT_EQ(modeOf(file), 0600u);
+    KorrUtils::mkpriv(file, true, false);
+    EXPECT_EQ(modeOf(file), 0604u);
+    KorrUtils::mkpriv(file, true, true);
+    EXPECT_EQ(modeOf(file), 0606u);
+
+    std::string sub = dir.file("d");
+    ASSERT_EQ(mkdir(sub.c_str(), 0777), 0);
+    KorrUtils::mkpriv(sub, true, false);
+    EXPECT_EQ(modeOf(sub), 0705u);
+    KorrUtils::mkpriv(sub, true, true);
+    EXPECT_EQ(modeOf(sub), 01707u); // sticky: others cannot replace what they do not own
+    KorrUtils::mkpriv(sub, false, false);
+    EXPECT_EQ(modeOf(sub), 0700u);
+
+    std::string message = ioFailure([](const std::string& p) { KorrUtils::mkpriv(p, false, false); }, dir.file("missing"));
+    EXPECT_NE(message.find("ZRKNV0031"), std::string::npos) << message;
+}
+
+TEST(KorrUtilsTest, GroupWriteGivesTheFileToTheGroupWithReadAndWrite)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give files to any group";
+    }
+    TempDir dir;
+    std::string file = dir.write("f", "x");
+    KorrUtils::mkGroupVexilWrite(file, false);
+    if (groupExists("vexil")) {
+        EXPECT_EQ(groupOf(file), getgrnam("vexil")->gr_gid);
+        EXPECT_EQ(modeOf(file), 0664u);
+    } else {
+        EXPECT_EQ(modeOf(file), 0604u); // the missing group is left out
+    }
+    KorrUtils::mkGroupVexilWrite(file, true);
+    EXPECT_EQ(modeOf(file) & 07, 06u);
+
+    ASSERT_TRUE(groupExists("users"));
+    KorrUtils::mkGroupWrite(file, "users", false);
+    EXPECT_EQ(groupOf(file), USERS);
+    EXPECT_EQ(modeOf(file), 0664u);
+    std::string sub = dir.file("d");
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    KorrUtils::mkGroupWrite(sub, "users", true);
+    EXPECT_EQ(groupOf(sub), USERS);
+    EXPECT_EQ(modeOf(sub), 03777u); // set-group-id: new entries keep the group; sticky
+
+    try {
+        KorrUtils::mkGroupWrite(file, "no-such-group-here", false);
+        ADD_FAILURE() << "an unknown group was accepted";
+    } catch (const KorrIOException& e) {
+        EXPECT_NE(e.getMessage().find("ZRKNV0172"), std::string::npos) << e.getMessage();
+    }
+}
+
+TEST(KorrUtilsTest, CheckFilePermissionsRefusesFilesOpenToOthersOrBroadGroups)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give files to any group";
+    }
+    TempDir dir;
+    std::string file = dir.write("f", "secret");
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(chown(file.c_str(), static_cast<uid_t>(-1), USERS), 0);
+    EXPECT_EQ(permissionFailure(file), ""); // a broad group without group bits is harmless
+
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    std::string message = permissionFailure(file);
+    EXPECT_NE(message.find("ZRKNV0145"), std::string::npos) << message;
+    EXPECT_NE(message.find("group Users has access"), std::string::npos) << message;
+
+    ASSERT_EQ(chown(file.c_str(), static_cast<uid_t>(-1), NOGROUP), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0620), 0);
+    EXPECT_NE(permissionFailure(file).find("group Guests has access"), std::string::npos);
+
+    ASSERT_EQ(chown(file.c_str(), static_cast<uid_t>(-1), 0), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0660), 0);
+    EXPECT_EQ(permissionFailure(file), ""); // the owner's own group is not a broad one
+    ASSERT_EQ(chmod(file.c_str(), 0601), 0);
+    message = permissionFailure(file);
+    EXPECT_NE(message.find("group Everyone has access"), std::string::npos) << message;
+    EXPECT_NE(message.find(file), std::string::npos) << message;
+
+    KorrUtils::mkpriv(file, false, false);
+    EXPECT_EQ(permissionFailure(file), "");
+    EXPECT_NE(permissionFailure(dir.file("missing")).find("ZRKNV0140"), std::string::npos);
+}
+
+TEST(KorrUtilsTest, ChmodChangesTheModeOrReportsWhyNot)
+{
+    TempDir dir;
+    std::string file = dir.write("f", "x");
+    KorrUtils::chmod(file, 0640);
+    EXPECT_EQ(modeOf(file), 0640u);
+    std::string message = ioFailure([](const std::string& p) { KorrUtils::chmod(p, 0600); }, dir.file("missing"));
+    EXPECT_NE(message.find("ZRKNV0179"), std::string::npos) << message;
+    EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
+}
+
+TEST(KorrUtilsTest, PathsAreCutAtTheLaterOfEitherSeparator)
+{
+    EXPECT_EQ(KorrUtils::getParent("a/b\\c"), "a/b");
+    EXPECT_EQ(KorrUtils::getName("a/b\\c"), "c");
+    EXPECT_EQ(KorrUtils::getParent("a\\b/c"), "a\\b");
+    EXPECT_EQ(KorrUtils::getName("a\\b/c"), "c");
+    EXPECT_EQ(KorrUtils::getParent("bare"), "");
+    EXPECT_EQ(KorrUtils::getName("bare"), "bare");
+}
+
+TEST(KorrUtilsTest, ErrorTextsFallBackToTheDecimalCode)
+{
+    EXPECT_EQ(KorrUtils::getLastErrorMessage(98765), "98765");
+    EXPECT_EQ(KorrUtils::getLastErrorMessage(ENOENT), "No such file or directory");
+    errno = EACCES;
+    EXPECT_EQ(KorrUtils::getLastErrorMessage(), "Permission denied");
+}
+
+TEST(KorrUtilsTest, RootHasSpecialAuthorityAndItsOwnGroup)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    EXPECT_TRUE(KorrUtils::doesCurrentUserHaveSpecialAuthority("anything"));
+    EXPECT_EQ(KorrUtils::getUID(), std::to_string(getuid()));
+    EXPECT_TRUE(KorrUtils::isCurrentUserMemberOfGroup("root"));
+    EXPECT_FALSE(KorrUtils::isCurrentUserMemberOfGroup("Root")); // names compare exactly
+}
+
+// Drops to nobody (group nogroup, supplementary group users) and checks what such a user
+// sees; argv[1] is a root-owned directory, argv[2] a directory nobody may write.
+OSTARA_TEST_CHILD_ROLE(asNobody)
+{
+    if (argc < 3) {
+        return 2;
+    }
+    const gid_t groups[] = {USERS};
+    if (setgroups(1, groups) != 0 || setgid(NOGROUP) != 0 || setuid(NOBODY) != 0) {
+        std::fprintf(stderr, "cannot become nobody\n");
+        return 3;
+    }
+    int failures = 0;
+    auto check = [&failures](bool ok, const char* what) {
+        if (!ok) {
+            std::fprintf(stderr, "FAILED: %s\n", what);
+            ++failures;
+        }
+    };
+    std::string rootDir = argv[1];
+    std::string own = argv[2];
+    check(KorrUtils::getUID() == "65534", "getUID is the real uid");
+    check(!KorrUtils::doesCurrentUserHaveSpecialAuthority("x"), "nobody has no special authority");
+    check(KorrUtils::isCurrentUserMemberOfGroup("users"), "member of a supplementary group");
+    check(KorrUtils::isCurrentUserMemberOfGroup("nogroup"), "member of the effective group");
+    check(!KorrUtils::isCurrentUserMemberOfGroup("root"), "not a member of root");
+    check(KorrUtils::mkdirs(rootDir + "/x/y", false) == -1, "mkdirs under a foreign directory fails");
+
+    std::string chmodMessage;
+    try {
+        KorrUtils::chmod(rootDir, 0777);
+    } catch (const KorrIOException& e) {
+        chmodMessage = e.getMessage();
+    }
+    check(chmodMessage.find("ZRKNV0179") != std::string::npos &&
+              chmodMessage.find("Operation not permitted") != std::string::npos,
+          "chmod of a foreign file fails with ZRKNV0179");
+
+    std::string file = own + "/mine";
+    std::ofstream(file) << "x";
+    bool refused = false;
+    try {
+        KorrUtils::mkGroupWrite(file, "root", false);
+    } catch (const KorrIOException&) {
+        refused = true;
+    }
+    check(refused, "a group the user is not in cannot be given");
+    KorrUtils::mkGroupVexilWrite(file, false); // whatever vexil is, this must not throw
+    KorrUtils::mkGroupWrite(file, "users", false);
+    check(groupOf(file) == USERS && modeOf(file) == 0664, "mkGroupWrite to an own group");
+    std::string message;
+    try {
+        KorrUtils::checkFilePermissions(file);
+    } catch (const FilePermissionsException& e) {
+        message = e.getMessage();
+    }
+    check(message.find("ZRKNV0145") != std::string::npos && message.find("Everyone") != std::string::npos,
+          "the group-written file is open to others");
+    KorrUtils::chmod(file, 0660);
+    message.clear();
+    try {
+        KorrUtils::checkFilePermissions(file);
+    } catch (const FilePermissionsException& e) {
+        message = e.getMessage();
+    }
+    check(message.find("ZRKNV0145") != std::string::npos && message.find("Users") != std::string::npos,
+          "a file of group users with group bits");
+    KorrUtils::mkpriv(file, false, false);
+    check(modeOf(file) == 0600, "mkpriv by a non-root owner");
+    return failures == 0 ? 0 : 1;
+}
+
+TEST(KorrUtilsTest, NonRootUserSeesItsOwnIdentityAndLimits)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to drop to nobody";
+    }
+    TempDir rootOwned;
+    TempDir forNobody;
+    ASSERT_EQ(chmod(rootOwned.path().c_str(), 0755), 0);
+    ASSERT_EQ(chown(forNobody.path().c_str(), NOBODY, NOGROUP), 0);
+    SpawnedChild child("asNobody", {rootOwned.path(), forNobody.path()});
+    int status = child.wait(30000);
+    ASSERT_NE(status, -1) << "child did not end";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+OSTARA_TEST_CHILD_ROLE(newSession)
+{
+    (void)argc;
+    (void)argv;
+    bool leaderBefore = getsid(0) == getpid();
+    KorrUtils::newProcessSession();
+    KorrUtils::newProcessSession(); // already a leader: ignored
+    std::printf("%d %d\n", leaderBefore ? 1 : 0, getsid(0) == getpid() ? 1 : 0);
+    return 0;
+}
+
+TEST(KorrUtilsTest, NewProcessSessionLeavesTheCallersSession)
+{
+    SpawnedChild child("newSession", {});
+    int status = child.wait(30000);
+    ASSERT_NE(status, -1);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(child.output(), "0 1\n");
+}
