@@ -16,8 +16,8 @@ public:
 };
 
 #define OSTARA_TEST_CHILD_ROLE(name)                                                   \
-    static int testChildRole_##name(int argc, char** argv);                             \
+    static int testChildRole_##name([[maybe_unused]] int argc, [[maybe_unused]] char** argv); \
     static const bool testChildRoleAdded_##name = TestChild::add(#name, testChildRole_##name); \
-    static int testChildRole_##name(int argc, char** argv)
+    static int testChildRole_##name([[maybe_unused]] int argc, [[maybe_unused]] char** argv)
 
 #endif
