@@ -1,0 +1,431 @@
+#include "KorrProcessImpl.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+// glibc 2.36 declares these without C linkage for C++.
+extern "C" {
+#include <sys/pidfd.h>
+}
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "KorrException.h"
+#include "KorrThreadImpl.h"
+#include "KorrUtils.h"
+#include "NLS.h"
+#include "ProcessStreamReaderImpl.h"
+#include "RasDescriptor.h"
+#include "Synchronize.h"
+#include "Trace.h"
+
+extern char** environ;
+
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* d =
+        new RasDescriptor("KorrProcessImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *d;
+}
+
+void closeQuietly(int& fd)
+{
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+// Pipe ends must not sit on 0, 1 or 2 (possible when this process runs with a standard
+// stream closed): the child's dup2 onto those numbers would clobber another end.
+bool raiseAboveStandard(int& fd)
+{
+    if (fd > 2) {
+        return true;
+    }
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (moved < 0) {
+        return false;
+    }
+    close(fd);
+    fd = moved;
+    return true;
+}
+
+void* asHandle(int fd) { return reinterpret_cast<void*>(static_cast<intptr_t>(fd)); }
+
+void traceModerate(const void* object, const char* method, const char* text, const std::string& value)
+{
+    if (rd().isOn(TraceLevel::MODERATE)) {
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, object, method, 2, text, value.c_str());
+    }
+}
+
+void traceExit(const void* object, const char* method, const std::string& result, const char* type)
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodExit(rd(), object, method, &result, type);
+    }
+}
+
+KorrException thrown(const char* method, const std::string& message)
+{
+    KorrException e(message);
+    if (rd().isFlowOn()) {
+        Trace::throwing(rd(), method, &e);
+    }
+    return e;
+}
+
+int waitChild(int pid, int pidfd, siginfo_t* info, int options)
+{
+    int rc;
+    do {
+        info->si_pid = 0;
+        rc = pidfd >= 0 ? waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), info, options)
+                        : waitid(P_PID, static_cast<id_t>(pid), info, options);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+}
+
+} // namespace
+
+uint32_t KorrProcess::getCurrentProcessId() { return KorrProcessImpl::getCurrentProcessId(); }
+
+uint32_t KorrProcessImpl::getCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+KorrProcess* KorrProcess::newInstance(int argc, char** argv, const std::string& workingDirectory)
+{
+    return new KorrProcessImpl(argc, argv, workingDirectory);
+}
+
+KorrProcessImpl::KorrProcessImpl(int argc, char** argv) : KorrProcessImpl(argc, argv, std::string()) {}
+
+KorrProcessImpl::KorrProcessImpl(int argc, char** argv, const std::string& directory)
+    : workingDirectory(directory), pid(0), pidfd(-1), stdinRead(-1), stdinWrite(-1), stdoutRead(-1),
+      stdoutWrite(-1), stderrRead(-1), stderrWrite(-1), outputReader(nullptr), errorReader(nullptr),
+      outputReaderThread(nullptr), errorReaderThread(nullptr), started(false), reaped(false), stopped(false),
+      exitCode(0)
+{
+    std::string shown;
+    for (int i = 0; i < argc; ++i) {
+        const char* entry = argv ? argv[i] : nullptr;
+        if (i > 0) {
+            shown += ", ";
+        }
+        shown += entry ? entry : "null";
+        argumentVector.push_back(entry ? entry : "");
+        if (i > 1) {
+            arguments += ' ';
+        }
+        if (i > 0) {
+            arguments += argumentVector.back();
+        }
+    }
+    if (rd().isFlowOn()) {
+        std::string count = std::to_string(argc);
+        Trace::traceMethodEntry(rd(), this, "KorrProcessImpl", 3, count.c_str(), shown.c_str(), directory.c_str());
+    }
+    program = argumentVector.empty() ? std::string() : argumentVector[0];
+    createPipe(stdoutRead, stdoutWrite, "ZRKNV0001_CREATE_PIPE_STDOUT", "ZRKNV0002_HANDLE_INFO_STDOUT");
+    createPipe(stdinRead, stdinWrite, "ZRKNV0003_CREATE_PIPE_STDIN", "ZRKNV0004_HANDLE_INFO_STDIN");
+    createPipe(stderrRead, stderrWrite, "ZRKNV0005_CREATE_PIPE_STDERR", "ZRKNV0006_HANDLE_INFO_STDERR");
+    if (rd().isFlowOn()) {
+        Trace::traceMethodExit(rd(), this, "KorrProcessImpl", nullptr, "");
+    }
+}
+
+// Both ends are close-on-exec from the start: no other child can inherit them, and the
+// child gets its own end only as a standard stream.
+void KorrProcessImpl::createPipe(int& readEnd, int& writeEnd, const char* createKey, const char* adjustKey)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        closeDescriptors();
+        throw thrown("KorrProcessImpl", NLS::format(rd(), createKey));
+    }
+    readEnd = ends[0];
+    writeEnd = ends[1];
+    if (!raiseAboveStandard(readEnd) || !raiseAboveStandard(writeEnd)) {
+        closeDescriptors();
+        throw thrown("KorrProcessImpl", NLS::format(rd(), adjustKey));
+    }
+}
+
+void KorrProcessImpl::closeDescriptors()
+{
+    closeQuietly(stdinRead);
+    closeQuietly(stdinWrite);
+    closeQuietly(stdoutRead);
+    closeQuietly(stdoutWrite);
+    closeQuietly(stderrRead);
+    closeQuietly(stderrWrite);
+    closeQuietly(pidfd);
+}
+
+KorrProcessImpl::~KorrProcessImpl()
+{
+    stopReader(outputReader, outputReaderThread);
+    stopReader(errorReader, errorReaderThread);
+    int ignored;
+    reapIfEnded(ignored); // an ended child is collected now rather than left as a zombie
+    closeDescriptors();
+}
+
+void KorrProcessImpl::stopReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread)
+{
+    if (thread) {
+        try {
+            thread->stop();
+        } catch (const KorrException& e) {
+            traceModerate(this, "~KorrProcessImpl", "stopping reader thread failed: ", e.toString());
+        }
+        delete thread;
+        thread = nullptr;
+    }
+    delete reader;
+    reader = nullptr;
+}
+
+void KorrProcessImpl::start()
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "start", 0);
+    }
+    int rc = 0;
+    {
+        Synchronize hold(&childLock);
+        if (started) {
+            rc = EALREADY;
+        }
+    }
+    if (rc == 0) {
+        std::vector<char*> vector;
+        for (std::string& entry : argumentVector) {
+            vector.push_back(&entry[0]);
+        }
+        vector.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawnattr_t attributes;
+        rc = posix_spawn_file_actions_init(&actions);
+        if (rc == 0) {
+            rc = posix_spawnattr_init(&attributes);
+            if (rc != 0) {
+                posix_spawn_file_actions_destroy(&actions);
+            }
+        }
+        if (rc == 0) {
+            // The child must not inherit ignored signals or a blocked mask from this process.
+            sigset_t all;
+            sigset_t none;
+            sigfillset(&all);
+            sigemptyset(&none);
+            rc = posix_spawnattr_setsigdefault(&attributes, &all);
+            if (rc == 0) rc = posix_spawnattr_setsigmask(&attributes, &none);
+            if (rc == 0) rc = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+            if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, stdinRead, 0);
+            if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, stdoutWrite, 1);
+            if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, stderrWrite, 2);
+            if (rc == 0 && !workingDirectory.empty()) {
+                rc = posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+            }
+            // Descriptors that others opened without close-on-exec stay with this process.
+            if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+            pid_t child = 0;
+            if (rc == 0) {
+                // posix_spawnp reports a failed chdir or exec here, with nothing left running.
+                rc = posix_spawnp(&child, program.c_str(), &actions, &attributes, vector.data(), environ);
+            }
+            posix_spawnattr_destroy(&attributes);
+            posix_spawn_file_actions_destroy(&actions);
+            if (rc == 0) {
+                Synchronize hold(&childLock);
+                pid = child;
+                pidfd = pidfd_open(child, 0);
+                started = true;
+            }
+        }
+    }
+    if (rc != 0) {
+        std::string reason = std::to_string(rc) + " (" + KorrUtils::getLastErrorMessage(rc) + ")";
+        throw thrown("start",
+                     NLS::format(rd(), "ZRKNV0007_UNABLE_TO_CREATE_PROCESS", program, arguments, reason));
+    }
+    // Only the child may hold these ends now, so the readers see end of data when it ends.
+    closeQuietly(stdinRead);
+    closeQuietly(stdoutWrite);
+    closeQuietly(stderrWrite);
+    traceExit(this, "start", std::to_string(pid), "void");
+}
+
+void KorrProcessImpl::stop()
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "stop", 0);
+    }
+    bool running = false;
+    {
+        Synchronize hold(&childLock);
+        if (started && !reaped) {
+            // Under the lock the child is not yet reaped, so pid and pidfd still name it.
+            stopped = true;
+            int rc = pidfd >= 0 ? pidfd_send_signal(pidfd, SIGKILL, nullptr, 0) : kill(pid, SIGKILL);
+            traceModerate(this, "stop", "terminate result: ", rc == 0 ? std::string("0") : std::to_string(errno));
+            running = true;
+        }
+    }
+    if (running) {
+        awaitEnd();
+        int ignored;
+        reapIfEnded(ignored);
+    }
+    if (started) {
+        if (outputReader) {
+            outputReader->requestFinish();
+        }
+        if (errorReader) {
+            errorReader->requestFinish();
+        }
+    }
+    traceExit(this, "stop", std::string(), "void");
+}
+
+// Blocks until the child has ended without collecting it, so that stop() on another thread
+// can still signal it safely up to the moment reapIfEnded() takes it.
+void KorrProcessImpl::awaitEnd()
+{
+    siginfo_t info;
+    waitChild(pid, pidfd, &info, WEXITED | WNOWAIT);
+}
+
+// Collects the child if it has ended; true with its exit code then, false while it runs.
+bool KorrProcessImpl::reapIfEnded(int& code)
+{
+    Synchronize hold(&childLock);
+    if (!started) {
+        code = 0;
+        return false;
+    }
+    if (!reaped) {
+        siginfo_t info;
+        if (waitChild(pid, pidfd, &info, WEXITED | WNOHANG) == 0 && info.si_pid == 0) {
+            return false;
+        }
+        reaped = true;
+        if (info.si_pid == 0) {
+            exitCode = 0; // collected elsewhere (SIGCHLD ignored): the code cannot be read
+        } else if (info.si_code == CLD_EXITED) {
+            exitCode = info.si_status;
+        } else if (stopped && info.si_status == SIGKILL) {
+            exitCode = 0; // ended by stop(), as a termination with exit code 0
+        } else {
+            exitCode = 128 + info.si_status;
+        }
+        traceModerate(this, "reapIfEnded", "exit code: ", std::to_string(exitCode));
+    }
+    code = exitCode;
+    return true;
+}
+
+int KorrProcessImpl::waitForProcess()
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "waitForProcess", 0);
+    }
+    bool running;
+    {
+        Synchronize hold(&childLock);
+        running = started;
+    }
+    int code = 0;
+    if (running) {
+        awaitEnd();
+        // The readers end at end of data, so this returns after the child's last byte.
+        KorrThreadImpl* threads[2] = {outputReaderThread, errorReaderThread};
+        for (KorrThreadImpl* thread : threads) {
+            if (thread) {
+                try {
+                    thread->join();
+                } catch (const KorrException& e) {
+                    traceModerate(this, "waitForProcess", "join failed: ", e.toString());
+                }
+            }
+        }
+        reapIfEnded(code);
+    }
+    traceExit(this, "waitForProcess", std::to_string(code), "int");
+    return code;
+}
+
+int KorrProcessImpl::getExitCode()
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "getExitCode", 0);
+    }
+    int code = 0;
+    bool readable;
+    {
+        Synchronize hold(&childLock);
+        readable = started;
+    }
+    if (readable && !reapIfEnded(code)) {
+        code = STILL_ACTIVE;
+    }
+    traceModerate(this, "getExitCode", "success: ", readable ? "true" : "false");
+    traceExit(this, "getExitCode", std::to_string(code), "int");
+    return code;
+}
+
+void* KorrProcessImpl::getInputStream() { return asHandle(stdinWrite); }
+
+void* KorrProcessImpl::getOutputStream() { return asHandle(stdoutRead); }
+
+void* KorrProcessImpl::getErrorStream() { return asHandle(stderrRead); }
+
+uint32_t KorrProcessImpl::getProcessId()
+{
+    Synchronize hold(&childLock);
+    return static_cast<uint32_t>(pid);
+}
+
+void KorrProcessImpl::registerOutputStreamListener(ProcessStreamReaderListener& listener)
+{
+    replaceReader(outputReader, outputReaderThread, stdoutRead, listener, "stopping previous outputStreamReaderThread ");
+}
+
+void KorrProcessImpl::registerErrorStreamListener(ProcessStreamReaderListener& listener)
+{
+    replaceReader(errorReader, errorReaderThread, stderrRead, listener, "stopping previous errorStreamReaderThread ");
+}
+
+// The old reader is stopped before the new one starts, so no byte is read twice or by two
+// readers at once; what the old one had not read is left in the pipe for the new one.
+void KorrProcessImpl::replaceReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread, int descriptor,
+                                    ProcessStreamReaderListener& listener, const char* text)
+{
+    if (rd().isFlowOn()) {
+        std::string p = Trace::pointerText(&listener);
+        Trace::traceMethodEntry(rd(), this, "registerStreamListener", 1, p.c_str());
+    }
+    std::unique_ptr<ProcessStreamReaderImpl> fresh(new ProcessStreamReaderImpl(descriptor, listener));
+    if (thread) {
+        traceModerate(this, "registerStreamListener", text, Trace::pointerText(thread));
+        thread->stop();
+        delete thread;
+        thread = nullptr;
+    }
+    delete reader;
+    reader = nullptr;
+    std::unique_ptr<KorrThreadImpl> runner(new KorrThreadImpl(fresh.get()));
+    runner->start();
+    reader = fresh.release();
+    thread = runner.release();
+    traceExit(this, "registerStreamListener", std::string(), "void");
+}

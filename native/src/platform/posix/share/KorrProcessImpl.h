@@ -1,0 +1,75 @@
+// The POSIX child process. Pipes are made close-on-exec; posix_spawnp starts the program
+// found like execvp, with its arguments unchanged, in the working directory (a relative
+// program path therefore names a file there), with default signal dispositions, an empty
+// signal mask and no descriptor but its three standard streams. An unrunnable program fails
+// start() at once. The get*Stream handles are file descriptors cast to void*.
+// Exit codes: the child's own, 128+N after signal N, 0 after stop() (SIGKILL).
+// stop() may come from another thread while the owner waits: signalling and reaping are
+// serialised by childLock and address the child through a pidfd, never a recycled pid.
+#ifndef OSTARA_KORRPROCESSIMPL_H
+#define OSTARA_KORRPROCESSIMPL_H
+
+#include <string>
+#include <vector>
+
+#include "KorrProcess.h"
+#include "KorrThreadSyncImpl.h"
+
+class KorrThreadImpl;
+class ProcessStreamReaderImpl;
+
+class KorrProcessImpl : public KorrProcess
+{
+public:
+    KorrProcessImpl(int argc, char** argv);
+    KorrProcessImpl(int argc, char** argv, const std::string& workingDirectory);
+    // Stops the reader threads and closes every descriptor; a child still running is left
+    // to run (its input then reads end of data).
+    ~KorrProcessImpl() override;
+
+    void start() override;
+    // Kills the child, waits until it has ended, and has the readers deliver what the pipes
+    // already hold and end, so that waitForProcess() cannot hang on a pipe that a
+    // grandchild keeps open.
+    void stop() override;
+    int waitForProcess() override;
+    int getExitCode() override;
+    void* getInputStream() override;
+    void* getOutputStream() override;
+    void* getErrorStream() override;
+    void registerOutputStreamListener(ProcessStreamReaderListener& listener) override;
+    void registerErrorStreamListener(ProcessStreamReaderListener& listener) override;
+    uint32_t getProcessId() override;
+
+    static uint32_t getCurrentProcessId();
+
+private:
+    void createPipe(int& readEnd, int& writeEnd, const char* createKey, const char* adjustKey);
+    void closeDescriptors();
+    void replaceReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread, int descriptor,
+                       ProcessStreamReaderListener& listener, const char* text);
+    void stopReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread);
+    void awaitEnd();
+    bool reapIfEnded(int& code);
+
+    std::string program;                  // argv[0], unchanged
+    std::string arguments;                // argv[1..] joined by blanks, for messages
+    std::string workingDirectory;         // empty: this process's current directory
+    std::vector<std::string> argumentVector;
+    int pid;
+    int pidfd;                            // -1 when the kernel has none: waits then use pid
+    int stdinRead, stdinWrite;
+    int stdoutRead, stdoutWrite;
+    int stderrRead, stderrWrite;
+    ProcessStreamReaderImpl* outputReader;
+    ProcessStreamReaderImpl* errorReader;
+    KorrThreadImpl* outputReaderThread;
+    KorrThreadImpl* errorReaderThread;
+    KorrThreadSyncImpl childLock;         // guards started, reaped, stopped, exitCode
+    bool started;
+    bool reaped;
+    bool stopped;
+    int exitCode;
+};
+
+#endif

@@ -1,0 +1,19 @@
+// Receives what one child stream yields, chunk by chunk, on that stream's reader thread.
+// Chunks carry bytes exactly as read (any length, any byte values, lines split anywhere).
+#ifndef OSTARA_PROCESSSTREAMREADERLISTENER_H
+#define OSTARA_PROCESSSTREAMREADERLISTENER_H
+
+#include <iosfwd>
+#include <string>
+
+class ProcessStreamReaderListener
+{
+public:
+    virtual ~ProcessStreamReaderListener() {}
+    // The listener may change `data`; the reader does not use it afterwards.
+    virtual void onData(std::string& data) = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const ProcessStreamReaderListener& listener);
+
+#endif

@@ -1,0 +1,128 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "KorrThreadImpl.h"
+#include "ProcessStreamReaderImpl.h"
+#include "ProcessStreamReaderListener.h"
+
+namespace {
+
+class Collector : public ProcessStreamReaderListener
+{
+public:
+    void onData(std::string& data) override
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        text += data;
+        ++calls;
+    }
+    std::string received()
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        return text;
+    }
+    std::mutex mutex;
+    std::string text;
+    int calls = 0;
+};
+
+struct Pipe {
+    Pipe() { EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0); }
+    ~Pipe()
+    {
+        close(ends[0]);
+        close(ends[1]);
+    }
+    void put(const std::string& s) { ASSERT_EQ(write(ends[1], s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+    std::string rest()
+    {
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        char buffer[256];
+        ssize_t n = read(ends[0], buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+    int ends[2];
+};
+
+template <class P> bool within(int seconds, P predicate)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (predicate()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return predicate();
+}
+
+} // namespace
+
+TEST(ProcessStreamReaderImplTest, StopEndsABlockedReadAndLeavesLaterBytesInThePipe)
+{
+    Pipe pipe;
+    Collector listener;
+    ProcessStreamReaderImpl reader(pipe.ends[0], listener);
+    KorrThreadImpl thread(&reader);
+    thread.start();
+    pipe.put("first");
+    ASSERT_TRUE(within(5, [&] { return listener.received() == "first"; }));
+
+    thread.stop(); // the writer is still open: only the wake-up can end the read
+    EXPECT_FALSE(thread.isAlive());
+    pipe.put("second");
+    EXPECT_EQ(pipe.rest(), "second");
+    EXPECT_EQ(listener.received(), "first");
+}
+
+TEST(ProcessStreamReaderImplTest, StopBeforeRunReadsNothing)
+{
+    Pipe pipe;
+    pipe.put("unread");
+    Collector listener;
+    ProcessStreamReaderImpl reader(pipe.ends[0], listener);
+    reader.requestStop();
+    EXPECT_EQ(reader.run(), 0);
+    EXPECT_EQ(listener.calls, 0);
+    EXPECT_EQ(pipe.rest(), "unread");
+}
+
+TEST(ProcessStreamReaderImplTest, FinishDeliversWhatIsQueuedWithoutWaitingForTheWriter)
+{
+    Pipe pipe;
+    std::string queued(200000, '\0'); // more than one read, NUL bytes included
+    for (size_t i = 0; i < queued.size(); ++i) {
+        queued[i] = static_cast<char>(i % 251);
+    }
+    Collector listener;
+    ProcessStreamReaderImpl reader(pipe.ends[0], listener);
+    KorrThreadImpl thread(&reader);
+    // The writer fills the pipe as fast as the reader drains it; when it is done, up to a
+    // pipe's worth is still queued.
+    std::thread writer([&] { pipe.put(queued); });
+    thread.start();
+    writer.join();
+    reader.requestFinish();
+    thread.join(); // the write end stays open: only finishing ends the reader
+    EXPECT_EQ(listener.received(), queued);
+}
+
+TEST(ProcessStreamReaderImplTest, EndsAtEndOfDataWithEveryByte)
+{
+    Pipe pipe;
+    Collector listener;
+    ProcessStreamReaderImpl reader(pipe.ends[0], listener);
+    std::string payload("a\0b\nc", 5);
+    pipe.put(payload);
+    close(pipe.ends[1]);
+    pipe.ends[1] = open("/dev/null", O_WRONLY | O_CLOEXEC); // keeps the destructor's close harmless
+    EXPECT_EQ(reader.run(), 0);
+    EXPECT_EQ(listener.received(), payload);
+}
