@@ -240,7 +240,9 @@ void KorrProcessImpl::start()
             if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
             pid_t child = 0;
             if (rc == 0) {
-                // posix_spawnp reports a failed chdir or exec here, with nothing left running.
+                // No code of ours runs between fork and exec (the child of a threaded process may
+                // only make async-signal-safe calls there); posix_spawnp reports a failed chdir
+                // or exec here, with nothing left running.
                 rc = posix_spawnp(&child, program.c_str(), &actions, &attributes, vector.data(), environ);
             }
             posix_spawnattr_destroy(&attributes);
@@ -271,8 +273,10 @@ void KorrProcessImpl::stop()
         Trace::traceMethodEntry(rd(), this, "stop", 0);
     }
     bool running = false;
+    bool launched;
     {
         Synchronize hold(&childLock);
+        launched = started;
         if (started && !reaped) {
             // Under the lock the child is not yet reaped, so pid and pidfd still name it.
             stopped = true;
@@ -286,7 +290,7 @@ void KorrProcessImpl::stop()
         int ignored;
         reapIfEnded(ignored);
     }
-    if (started) {
+    if (launched) {
         if (outputReader) {
             outputReader->requestFinish();
         }
