@@ -44,8 +44,6 @@ std::string pieces(int count, char tag)
 // Writes a long mix of lines, partial lines and NUL bytes to both streams, then exits with 9.
 OSTARA_TEST_CHILD_ROLE(chatter)
 {
-    (void)argc;
-    (void)argv;
     std::string out = pieces(50000, 'o');
     std::string err = pieces(30000, 'e');
     std::fwrite(out.data(), 1, out.size(), stdout);

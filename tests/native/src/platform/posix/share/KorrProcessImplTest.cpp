@@ -74,8 +74,6 @@ std::string readLine(int fd)
 // argv: <stdout text> <stderr text> <exit code>
 OSTARA_TEST_CHILD_ROLE(emit)
 {
-    (void)argc;
-    (void)argv;
     if (argc < 4) {
         return 100;
     }
@@ -87,8 +85,6 @@ OSTARA_TEST_CHILD_ROLE(emit)
 // argv: <stdout bytes> <stderr bytes> <exit code>; each stream in one write, then exits at once.
 OSTARA_TEST_CHILD_ROLE(flood)
 {
-    (void)argc;
-    (void)argv;
     std::string out = pattern(std::strtoul(argv[1], nullptr, 10), 1);
     std::string err = pattern(std::strtoul(argv[2], nullptr, 10), 2);
     std::thread other([&] { writeAll(2, err); });
@@ -100,8 +96,6 @@ OSTARA_TEST_CHILD_ROLE(flood)
 // Prints each open descriptor as "<n>:<fifo|other>".
 OSTARA_TEST_CHILD_ROLE(listfds)
 {
-    (void)argc;
-    (void)argv;
     DIR* dir = opendir("/proc/self/fd");
     std::string text;
     while (dirent* entry = readdir(dir)) {
@@ -121,8 +115,6 @@ OSTARA_TEST_CHILD_ROLE(listfds)
 // Prints the working directory, $OSTARA_PROBE and each argument on a line of its own.
 OSTARA_TEST_CHILD_ROLE(describe)
 {
-    (void)argc;
-    (void)argv;
     std::string text = KorrUtils::getCwd() + "\n" + KorrUtils::getenv("OSTARA_PROBE") + "\n";
     for (int i = 1; i < argc; ++i) {
         text += std::string("[") + argv[i] + "]\n";
@@ -134,8 +126,6 @@ OSTARA_TEST_CHILD_ROLE(describe)
 // Prints the SigIgn and SigBlk masks from /proc/self/status.
 OSTARA_TEST_CHILD_ROLE(signals)
 {
-    (void)argc;
-    (void)argv;
     std::ifstream status("/proc/self/status");
     std::string line;
     std::string text;
@@ -151,8 +141,6 @@ OSTARA_TEST_CHILD_ROLE(signals)
 // Echoes one line of input and exits with the code given as argv[1]; blocks until then.
 OSTARA_TEST_CHILD_ROLE(echoline)
 {
-    (void)argc;
-    (void)argv;
     std::string line = readLine(0);
     writeAll(1, "got " + line + "\n");
     return std::atoi(argv[1]);
@@ -161,8 +149,6 @@ OSTARA_TEST_CHILD_ROLE(echoline)
 // Writes numbered lines 0..argv[1]-1, pausing now and then.
 OSTARA_TEST_CHILD_ROLE(counter)
 {
-    (void)argc;
-    (void)argv;
     int count = std::atoi(argv[1]);
     for (int i = 0; i < count; ++i) {
         char line[16];
@@ -178,8 +164,6 @@ OSTARA_TEST_CHILD_ROLE(counter)
 // Leaves a grandchild holding the output pipes, reports its pid, then waits for input.
 OSTARA_TEST_CHILD_ROLE(grandparent)
 {
-    (void)argc;
-    (void)argv;
     pid_t grandchild = fork();
     if (grandchild == 0) {
         sleep(60);
@@ -194,8 +178,6 @@ OSTARA_TEST_CHILD_ROLE(grandparent)
 // take the lowest descriptors; 0 when the output came back right.
 OSTARA_TEST_CHILD_ROLE(nostreams)
 {
-    (void)argc;
-    (void)argv;
     class Keep : public ProcessStreamReaderListener
     {
     public:
