@@ -4,6 +4,7 @@
 
 #include <string>
 
+class LogLevel;
 class RasDescriptor;
 
 class EventLog
@@ -18,7 +19,7 @@ private:
     EventLog();
     EventLog(const EventLog&);
     EventLog& operator=(const EventLog&);
-    static void logNoFormat(const RasDescriptor& rd, char indicator, const std::string& message);
+    static void logNoFormat(const RasDescriptor& rd, const LogLevel& level, const std::string& message);
 };
 
 #endif

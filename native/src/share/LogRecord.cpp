@@ -1,0 +1,127 @@
+#include "LogRecord.h"
+
+#include <cstdio>
+#include <ctime>
+#include <ostream>
+
+#include "FFDC.h"
+#include "KorrThreadSyncImpl.h"
+#include "Synchronize.h"
+
+namespace {
+
+// Guards the sequence numbering below and the C library's shared local-time buffer. Never
+// destroyed: records are built during static construction and destruction too.
+KorrThreadSync& recordLock()
+{
+    static KorrThreadSync* lock = new KorrThreadSyncImpl();
+    return *lock;
+}
+
+int64_t lastLogTime = 0;
+int32_t lastLogTimeSubseconds = 0;
+
+std::tm localTime(int64_t seconds)
+{
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm result{};
+    Synchronize hold(&recordLock());
+    const std::tm* converted = std::localtime(&t);
+    if (converted) {
+        result = *converted;
+    }
+    return result;
+}
+
+const char HEX[] = "0123456789ABCDEF";
+
+} // namespace
+
+LogRecord::LogRecord(const LogLevel& level, const LogRecordType& t, const std::string& m)
+    : logLevel(level), type(t), message(m), objectReference(nullptr),
+      logTime(static_cast<int64_t>(std::time(nullptr))), sequenceInSecond(0), threadId(0), numArguments(0),
+      thrown(nullptr)
+{
+    Synchronize hold(&recordLock());
+    lastLogTimeSubseconds = logTime == lastLogTime ? lastLogTimeSubseconds + 1 : 0;
+    lastLogTime = logTime;
+    sequenceInSecond = static_cast<uint32_t>(lastLogTimeSubseconds);
+}
+
+LogRecord::~LogRecord() {}
+
+LogRecord& LogRecord::operator=(const LogRecord&)
+{
+    FFDC::capture("LogRecord", this, "operator=", FFDC::PROBE_001(), nullptr, 1, "not supported!");
+    return *this;
+}
+
+std::string LogRecord::getMessage() const { return message; }
+
+std::string LogRecord::getArgument(unsigned int i) const { return i < numArguments ? arguments[i] : std::string(); }
+
+void LogRecord::setArguments(unsigned int count, const std::string* values)
+{
+    unsigned int n = count < MAX_ARGUMENTS ? count : MAX_ARGUMENTS;
+    for (unsigned int i = 0; i < n; ++i) {
+        arguments[i] = values[i];
+    }
+    numArguments = n;
+}
+
+std::string LogRecord::getTimestamp() const
+{
+    std::tm t = localTime(logTime);
+    char buffer[64];
+    char hex[3] = {HEX[(sequenceInSecond % 256) / 16], HEX[sequenceInSecond % 16], '\0'};
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d.%s", t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(sequenceInSecond / 256), hex);
+    return buffer;
+}
+
+std::string LogRecord::getDateTimestamp() const
+{
+    std::tm t = localTime(logTime);
+    char zone[64] = "";
+    if (std::strftime(zone, sizeof zone, "%Z", &t) == 0 || zone[0] == '\0') {
+        std::snprintf(zone, sizeof zone, "???");
+    }
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d %02d:%02d:%02d.%03d %s", t.tm_mday, t.tm_mon + 1,
+                  t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(sequenceInSecond / 256), zone);
+    return buffer;
+}
+
+std::string LogRecord::getLogRecordOutputHeader()
+{
+    std::string first(127, ' ');
+    first.replace(0, 9, "TimeStamp");
+    first.replace(17, 3, "TID");
+    first.replace(34, 8, "ObjectId");
+    first.replace(52, 5, "Class");
+    first.replace(123, 4, "Data");
+    return first + "\n" + std::string(166, '=');
+}
+
+std::ostream& operator<<(std::ostream& out, const LogRecord& record)
+{
+    char tid[32];
+    std::snprintf(tid, sizeof tid, "%016lx", static_cast<unsigned long>(record.getThreadId()));
+    char column[96];
+    if (record.getType() == LogRecordType::EVENT) {
+        std::snprintf(column, sizeof column, "%-13.13s", record.getSourceClassName().c_str());
+        out << "[" << record.getDateTimestamp() << "]  " << tid << " " << column << " "
+            << record.getLogLevel().getIndicator() << " " << record.getMessage();
+        return out;
+    }
+    char object[32];
+    if (record.getObjectReference()) {
+        std::snprintf(object, sizeof object, "@%016llx",
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(record.getObjectReference())));
+    } else {
+        std::snprintf(object, sizeof object, "           static");
+    }
+    std::snprintf(column, sizeof column, "%-70.70s", record.getSourceClassName().c_str());
+    out << record.getTimestamp() << "  " << tid << " " << object << " " << column << " " << record.getMessage();
+    return out;
+}

@@ -1,0 +1,146 @@
+#include "NativeProperties.h"
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+#include "KorrException.h"
+#include "NLS.h"
+#include "NativePropertyItem.h"
+#include "RasDescriptor.h"
+#include "Trace.h"
+
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* d =
+        new RasDescriptor("NativeProperties", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *d;
+}
+
+std::string trim(const std::string& text)
+{
+    const char* blanks = " \t\n\r";
+    std::string::size_type first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+} // namespace
+
+NativeProperties::NativeProperties() {}
+
+NativeProperties::NativeProperties(const NativeProperties& other) : entries(other.entries) {}
+
+NativeProperties& NativeProperties::operator=(const NativeProperties& other)
+{
+    entries = other.entries;
+    return *this;
+}
+
+NativeProperties::~NativeProperties() {}
+
+void NativeProperties::loadProperties(const std::string& path)
+{
+    propertiesFile = path;
+    read();
+}
+
+void NativeProperties::reloadProperties() { read(); }
+
+void NativeProperties::read()
+{
+    const std::string& path = propertiesFile;
+    if (path.empty()) {
+        KorrException e(NLS::format(rd(), "ZRKNV0123_PROP_FILE_PATH_EMPTY", path));
+        if (rd().isFlowOn()) {
+            Trace::throwing(rd(), "loadProperties", &e);
+        }
+        throw e;
+    }
+    // A directory opens like a file on some systems and then reads as empty: refuse it, or
+    // every setting would silently fall back to its default.
+    std::error_code ignored;
+    std::ifstream in;
+    if (!std::filesystem::is_directory(path, ignored)) {
+        in.open(path.c_str(), std::ios::in | std::ios::binary);
+    }
+    if (!in.is_open()) {
+        KorrException e(NLS::format(rd(), "ZRKNV0122_PROP_FILE_OPEN_FAILED", path));
+        if (rd().isFlowOn()) {
+            Trace::throwing(rd(), "loadProperties", &e);
+        }
+        throw e;
+    }
+    if (rd().isOn(TraceLevel::MODERATE)) {
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "loadProperties", 1,
+                               ("Loading properties from " + path).c_str());
+    }
+    std::map<std::string, std::string> loaded;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '#') {
+            continue;
+        }
+        std::string::size_type at = line.find('=');
+        if (at == std::string::npos || at == 0) {
+            continue;
+        }
+        std::string key = trim(line.substr(0, at));
+        if (key.empty()) {
+            continue;
+        }
+        loaded.emplace(key, trim(line.substr(at + 1)));   // the first occurrence wins
+    }
+    if (in.bad()) {
+        // A read error part-way: keep what was loaded before rather than half a file.
+        KorrException e(NLS::format(rd(), "ZRKNV0122_PROP_FILE_OPEN_FAILED", path));
+        if (rd().isFlowOn()) {
+            Trace::throwing(rd(), "loadProperties", &e);
+        }
+        throw e;
+    }
+    entries.swap(loaded);
+}
+
+void NativeProperties::setProperty(const std::string& key, const std::string& value) { entries[key] = value; }
+
+bool NativeProperties::contains(const NativePropertyItem& item) const { return entries.count(item.getKey()) != 0; }
+
+std::string NativeProperties::getPropertyAsString(const NativePropertyItem& item) const
+{
+    auto found = entries.find(item.getKey());
+    return item.getStringValue(found == entries.end() ? nullptr : &found->second);
+}
+
+int32_t NativeProperties::getPropertyAsInteger(const NativePropertyItem& item) const
+{
+    auto found = entries.find(item.getKey());
+    return item.getIntegerValue(found == entries.end() ? nullptr : &found->second);
+}
+
+bool NativeProperties::getPropertyAsBoolean(const NativePropertyItem& item) const
+{
+    auto found = entries.find(item.getKey());
+    return item.getBooleanValue(found == entries.end() ? nullptr : &found->second);
+}
+
+bool NativeProperties::isAgentProperties() const { return propertiesFile.find("agent.properties") != std::string::npos; }
+
+bool NativeProperties::isLoggerProperties() const
+{
+    return propertiesFile.find("logger.properties") != std::string::npos;
+}
+
+std::ostream& operator<<(std::ostream& out, const NativeProperties& properties)
+{
+    bool first = true;
+    for (const auto& entry : properties.getEntries()) {
+        out << (first ? "" : ",") << entry.first << "=" << entry.second;
+        first = false;
+    }
+    return out;
+}
