@@ -21,16 +21,21 @@ KorrThreadSync& recordLock()
 int64_t lastLogTime = 0;
 int32_t lastLogTimeSubseconds = 0;
 
+// The conversion of the latest second is kept: the C library looks at the time-zone set-up
+// on every call, which would otherwise dominate the cost of a trace line.
+int64_t convertedSecond = -1;
+std::tm convertedTime{};
+
 std::tm localTime(int64_t seconds)
 {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm result{};
     Synchronize hold(&recordLock());
-    const std::tm* converted = std::localtime(&t);
-    if (converted) {
-        result = *converted;
+    if (seconds != convertedSecond) {
+        std::time_t t = static_cast<std::time_t>(seconds);
+        const std::tm* converted = std::localtime(&t);
+        convertedTime = converted ? *converted : std::tm{};
+        convertedSecond = seconds;
     }
-    return result;
+    return convertedTime;
 }
 
 const char HEX[] = "0123456789ABCDEF";
