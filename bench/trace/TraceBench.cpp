@@ -1,5 +1,5 @@
 // Prints, per operation: a relaxed atomic load (the baseline), isFlowOn() on a descriptor
-// whose trace is off in three states (before any specification, class not named, debug
+// whose trace is off in three states (before any trace setting, class not named, debug
 // descriptor), and an enabled entry/exit pair written as lines to a file. Each figure is the
 // best of several runs; the ratio of each check to the baseline is the figure of merit
 // (goal: at most 3).
@@ -117,8 +117,8 @@ int main()
 
     std::printf("Trace check cost (best of 7 runs, %ld operations each)\n", N);
     line("relaxed atomic load (baseline)", base, 0);
-    line("isFlowOn, before any trace specification", before, base);
-    line("isFlowOn, class not in the specification", classOff, base);
+    line("isFlowOn, before any trace setting", before, base);
+    line("isFlowOn, class not in the trace setting", classOff, base);
     line("isFlowOn through the rd() accessor, class off", accessor, base);
     line("isFlowOn, debug descriptor, debug level OFF", debugOff, base);
     std::printf("goal: every check within 3x of the baseline\n\n");

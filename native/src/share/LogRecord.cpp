@@ -1,5 +1,6 @@
 #include "LogRecord.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <ostream>
@@ -108,25 +109,41 @@ std::string LogRecord::getLogRecordOutputHeader()
     return first + "\n" + std::string(166, '=');
 }
 
+namespace {
+
+// Fixed-width columns without printf: a trace line is written for every traced call.
+std::string hexColumn(unsigned long long value, int digits)
+{
+    std::string text(static_cast<std::size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0 && value != 0; --i, value >>= 4) {
+        text[static_cast<std::size_t>(i)] = "0123456789abcdef"[value & 0xf];
+    }
+    return text;
+}
+
+// Like "%-N.Ns": cut to N characters or padded with blanks to N.
+std::string textColumn(const std::string& text, std::size_t width)
+{
+    std::string column = text.substr(0, std::min(width, text.find('\0')));
+    column.resize(width, ' ');
+    return column;
+}
+
+} // namespace
+
 std::ostream& operator<<(std::ostream& out, const LogRecord& record)
 {
-    char tid[32];
-    std::snprintf(tid, sizeof tid, "%016lx", static_cast<unsigned long>(record.getThreadId()));
-    char column[96];
+    std::string tid = hexColumn(record.getThreadId(), 16);
     if (record.getType() == LogRecordType::EVENT) {
-        std::snprintf(column, sizeof column, "%-13.13s", record.getSourceClassName().c_str());
-        out << "[" << record.getDateTimestamp() << "]  " << tid << " " << column << " "
-            << record.getLogLevel().getIndicator() << " " << record.getMessage();
+        out << "[" << record.getDateTimestamp() << "]  " << tid << " " << textColumn(record.getSourceClassName(), 13)
+            << " " << record.getLogLevel().getIndicator() << " " << record.getMessage();
         return out;
     }
-    char object[32];
-    if (record.getObjectReference()) {
-        std::snprintf(object, sizeof object, "@%016llx",
-                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(record.getObjectReference())));
-    } else {
-        std::snprintf(object, sizeof object, "           static");
-    }
-    std::snprintf(column, sizeof column, "%-70.70s", record.getSourceClassName().c_str());
-    out << record.getTimestamp() << "  " << tid << " " << object << " " << column << " " << record.getMessage();
+    const void* object = record.getObjectReference();
+    std::string objectColumn =
+        object ? "@" + hexColumn(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(object)), 16)
+               : "           static";
+    out << record.getTimestamp() << "  " << tid << " " << objectColumn << " "
+        << textColumn(record.getSourceClassName(), 70) << " " << record.getMessage();
     return out;
 }

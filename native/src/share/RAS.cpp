@@ -174,7 +174,7 @@ void RAS::initialize(const RASEnvironment& env, LogHandler* eventHandler, LogHan
         delete console;
     }
     ras->traceHandler = trace;
-    // A specification applied before initialisation may already want the trace file.
+    // A trace setting applied before initialisation may already want the trace file.
     ras->attachTraceHandlerIfNeeded();
 }
 
@@ -191,11 +191,11 @@ void RAS::releaseHandlers()
     traceHandlerAttached = false;
 }
 
-void RAS::setLevel(const std::string& spec)
+void RAS::setLevel(const std::string& setting)
 {
     Synchronize hold(&rasLock());
     RAS* ras = getInstance();
-    std::string rest = spec;
+    std::string rest = setting;
     if (!rest.empty() && rest[0] == '+') {
         rest.erase(0, 1);
     } else {
@@ -221,7 +221,7 @@ void RAS::setLevel(const std::string& spec)
         }
     }
     if (ras->environment != RASEnvironment::JAVA_APP) {
-        EventLog::infoNoFormat(eventRd(), NLS::format(eventRd(), "ZRKNV0018_TRACE_CHANGE", spec));
+        EventLog::infoNoFormat(eventRd(), NLS::format(eventRd(), "ZRKNV0018_TRACE_CHANGE", setting));
     }
     traceAvailableFlag.store(true, std::memory_order_release);
 }
@@ -260,17 +260,13 @@ Logger* RAS::addLogger(const std::string& name, const LogLevel& level)
     const std::string& prefix = traceSpecNamePrefix;
     std::string loggerName;
     if (name.empty() || startsWith(prefix, name + ".")) {
-        loggerName = "";
+        loggerName = "";   // the root, or a package above the prefix
     } else if (startsWith(name, prefix)) {
         loggerName = name.substr(prefix.size());
-        if (!loggerName.empty() && !prefix.empty()) {
-            // "com.x.nativeFoo" is not under "com.x.native".
-            if (loggerName[0] != '.') {
-                return nullptr;
-            }
-        }
         if (!loggerName.empty() && loggerName[0] == '.') {
             loggerName.erase(0, 1);
+        } else if (!loggerName.empty() && !prefix.empty()) {
+            return nullptr;   // "com.x.nativeFoo" only looks as if it were under "com.x.native"
         }
     } else {
         return nullptr;
@@ -343,7 +339,7 @@ void RAS::shutdown()
     debugLevelValue.store(TraceLevel::OFF, std::memory_order_relaxed);
     environmentValue.store(RASEnvironment::UNSPECIFIED, std::memory_order_relaxed);
     publish("", "");
-    // Loggers outlive the instance: give back the levels the specification changed, or a
+    // Loggers outlive the instance: give back the levels the trace setting changed, or a
     // later initialisation would trace classes nobody asked for.
     ras->discardTraceLoggers();
     impl = nullptr;

@@ -1,9 +1,9 @@
 // The diagnostics set-up of a process: its environment, the root logger with the event-log,
-// console and trace handlers, the log path, and the trace specification, which switches
+// console and trace handlers, the log path, and the trace setting, which switches
 // trace on for chosen class-name subtrees:
-//     spec  = ["+"] entry { ":" entry }      "+" keeps the loggers set before
-//     entry = names "=" level | names | "=" level      (names alone: ALL; "=" alone: the root)
-//     names = name { "," name }
+//     setting = ["+"] entry { ":" entry }      "+" keeps the loggers set before
+//     entry   = names "=" level | names | "=" level      (names alone: ALL; "=" alone: the root)
+//     names   = name { "," name }
 // Names are dotted class names under the trace-name prefix; an unknown level word reads INFO.
 // isTraceAvailable and isDebugOn take no lock, so that disabled trace checks stay cheap.
 #ifndef OSTARA_RAS_H
@@ -17,7 +17,6 @@
 #include "RASEnvironment.h"
 #include "TraceLevel.h"
 
-class KorrThreadSync;
 class LogHandler;
 class Logger;
 
@@ -26,13 +25,13 @@ class RAS
 public:
     // Takes ownership of the three handlers (any may be null). The event-log handler goes on
     // the root logger; the console handler too, but only in DAEMON_FOREGROUND and UNITTEST
-    // (elsewhere it is deleted); the trace handler joins the root when a trace specification
+    // (elsewhere it is deleted); the trace handler joins the root when a trace setting
     // first turns FINE on. A second call is ignored (its handlers deleted) unless the
     // environment is UNITTEST, which replaces the previous handlers.
     static void initialize(const RASEnvironment& environment, LogHandler* eventLogHandler,
                            LogHandler* consoleHandler, LogHandler* traceHandler,
                            const std::string& traceSpecNamePrefix);
-    static void setLevel(const std::string& traceSpecification);
+    static void setLevel(const std::string& traceSetting);
     static void setDebugLevel(const TraceLevel& level);
     // Whether a debug descriptor (one without a logger) traces at that level.
     static bool isDebugOn(const TraceLevel& level)
@@ -40,7 +39,7 @@ public:
         int v = level.getValue();
         return v != TraceLevel::OFF && v >= debugLevelValue.load(std::memory_order_relaxed);
     }
-    // False until the first trace specification has been applied.
+    // False until the first trace setting has been applied.
     static bool isTraceAvailable() { return traceAvailableFlag.load(std::memory_order_acquire); }
     static RASEnvironment getEnvironment();
     // The directory for log, trace and failure-report files; valid once initialize has run.

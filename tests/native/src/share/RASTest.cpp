@@ -35,7 +35,7 @@ TEST(RASEnvironmentTest, TextFormsAreSeventeenCharacters)
     EXPECT_EQ(RASEnvironment(3).toString(), "???              ");
 }
 
-TEST_F(DiagnosticsTest, NothingTracesBeforeTheFirstSpecificationAndEmptyEntriesStillCount)
+TEST_F(DiagnosticsTest, NothingTracesBeforeTheFirstTraceSettingAndEmptyEntriesStillCount)
 {
     Logger::getLogger("RasT0")->setLevel(LogLevel::ALL);
     RasDescriptor rd("RasT0", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
@@ -58,6 +58,8 @@ TEST_F(DiagnosticsTest, AncestorPackageOfThePrefixSetsTheRootAndAttachesTheTrace
     EXPECT_TRUE(traceReachesFile(trace, "RasT1.Anything"));
     RAS::setLevel("=flow");
     EXPECT_EQ(levelOf(""), LogLevel::FINE);
+    RAS::setLevel("=all");
+    EXPECT_EQ(levelOf("RasT1.Other"), LogLevel::ALL);
     RAS::setLevel(under("RasT1") + "=flow");   // a reset: the root goes back to CONFIG
     EXPECT_EQ(levelOf(""), LogLevel::CONFIG);
     EXPECT_EQ(levelOf("RasT1.Anything"), LogLevel::FINE);
@@ -65,7 +67,7 @@ TEST_F(DiagnosticsTest, AncestorPackageOfThePrefixSetsTheRootAndAttachesTheTrace
     EXPECT_EQ(levelOf(""), LogLevel::FINER);
 }
 
-TEST_F(DiagnosticsTest, PlusKeepsTheLoggersAndAPlainSpecificationResetsThem)
+TEST_F(DiagnosticsTest, PlusKeepsTheLoggersAndAPlainSettingResetsThem)
 {
     RAS::setLevel(under("RasT2A") + "=flow");
     RAS::setLevel("+" + under("RasT2B") + "=verbose");
@@ -117,11 +119,11 @@ TEST_F(DiagnosticsTest, NamesWithoutLevelGetAllAndUnknownWordsReadInfo)
     }
 }
 
-TEST_F(DiagnosticsTest, MalformedSpecificationsNeitherCrashNorTouchOtherLoggers)
+TEST_F(DiagnosticsTest, MalformedTraceSettingsNeitherCrashNorTouchOtherLoggers)
 {
-    const char* specs[] = {"", "+", "=", "==", ":::", ",,,", "=x=y", "+:=:", "a=", "=,=", "\xff\xfe=all"};
-    for (const char* spec : specs) {
-        RAS::setLevel(spec);
+    const char* settings[] = {"", "+", "=", "==", ":::", ",,,", "=x=y", "+:=:", "a=", "=,=", "\xff\xfe=all"};
+    for (const char* s : settings) {
+        RAS::setLevel(s);
     }
     EXPECT_TRUE(RAS::isTraceAvailable());
     RasDescriptor rd("RasT5", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
@@ -167,7 +169,7 @@ TEST_F(DiagnosticsTest, ConsoleHandlerJoinsOnlyInTheForegroundAndInUnitTests)
     EXPECT_EQ(console->messages, std::vector<std::string>{"shown on the console"});
 }
 
-TEST_F(DiagnosticsTest, ShutdownGivesBackTheLevelsTheSpecificationChanged)
+TEST_F(DiagnosticsTest, ShutdownGivesBackTheLevelsTheTraceSettingChanged)
 {
     RAS::setLevel(under("RasT8") + "=all");
     RasDescriptor rd("RasT8", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
