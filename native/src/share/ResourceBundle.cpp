@@ -66,14 +66,18 @@ ResourceBundle::ResourceBundle(const std::string& n, const std::string& localeNa
 
 ResourceBundle ResourceBundle::getBundle(const std::string& name)
 {
+    std::shared_ptr<const Messages> cached;
     {
         std::lock_guard<std::mutex> hold(cache().lock);
         auto found = cache().bundles.find(name);
         if (found != cache().bundles.end()) {
-            std::shared_ptr<const Messages> messages = found->second;
-            traceModerate("Re-loading bundle from hash map");
-            return ResourceBundle(name, messages);
+            cached = found->second;
         }
+    }
+    // Traced outside the cache lock: a trace handler may itself format catalogue messages.
+    if (cached) {
+        traceModerate("Re-loading bundle from hash map");
+        return ResourceBundle(name, cached);
     }
     traceModerate("Instantiating bundle for first time");
     bool failed = false;
