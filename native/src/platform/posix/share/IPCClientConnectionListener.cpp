@@ -1,0 +1,265 @@
+#include "IPCClientConnectionListener.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "EventLog.h"
+#include "IPCClientRunnable.h"
+#include "IPCEndpoint.h"
+#include "KorrException.h"
+#include "KorrThreadImpl.h"
+#include "KorrThreadSyncImpl.h"
+#include "KorrUtils.h"
+#include "NLS.h"
+#include "RasDescriptor.h"
+#include "Synchronize.h"
+#include "Trace.h"
+
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* d =
+        new RasDescriptor("IPCClientConnectionListener", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *d;
+}
+
+void traceData(const void* object, const char* text, const std::string& value = std::string())
+{
+    if (rd().isOn(TraceLevel::MODERATE)) {
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, object, "run", 2, text, value.c_str());
+    }
+}
+
+} // namespace
+
+IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
+                                                         const std::string&)
+    : serviceName(name), listener(l), maxConnections(max), running(false), shutdownRequested(false), ended(false),
+      monitor(new KorrThreadSyncImpl()), wakeRead(-1), wakeWrite(-1)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wakeRead = ends[0];
+        wakeWrite = ends[1];
+    } else {
+        errorMessage = NLS::format(rd(), "ZRKNV0114_SECURITY_SETUP_FAILED", serviceName,
+                                   KorrUtils::getLastErrorMessage());
+    }
+}
+
+IPCClientConnectionListener::~IPCClientConnectionListener()
+{
+    shutdown();
+    delete monitor;
+    if (wakeRead >= 0) {
+        ::close(wakeRead);
+        ::close(wakeWrite);
+    }
+}
+
+bool IPCClientConnectionListener::isRunning() const
+{
+    Synchronize hold(monitor);
+    return running;
+}
+
+void IPCClientConnectionListener::setRunning(bool value)
+{
+    Synchronize hold(monitor);
+    running = value;
+    monitor->notifyAll();
+}
+
+bool IPCClientConnectionListener::isShutdownRequested() const
+{
+    Synchronize hold(monitor);
+    return shutdownRequested;
+}
+
+void IPCClientConnectionListener::setShutdownRequested(bool value)
+{
+    Synchronize hold(monitor);
+    shutdownRequested = value;
+}
+
+void IPCClientConnectionListener::setEnded(const std::string& message)
+{
+    Synchronize hold(monitor);
+    if (!message.empty()) {
+        errorMessage = message;
+    }
+    running = false;
+    ended = true;
+    monitor->notifyAll();
+}
+
+bool IPCClientConnectionListener::hasEnded() const
+{
+    Synchronize hold(monitor);
+    return ended;
+}
+
+std::string IPCClientConnectionListener::getErrorMessage() const
+{
+    Synchronize hold(monitor);
+    return errorMessage;
+}
+
+bool IPCClientConnectionListener::waitRunning(long timeout) const
+{
+    Synchronize hold(monitor);
+    if (!running && !ended) {
+        monitor->wait(timeout);
+    }
+    return running;
+}
+
+bool IPCClientConnectionListener::shutdown()
+{
+    setShutdownRequested(true);
+    if (wakeWrite < 0) {
+        return false;
+    }
+    char wake = 1;
+    // A full pipe already holds a wake-up; nothing else can go wrong with our own pipe.
+    ssize_t written = ::write(wakeWrite, &wake, 1);
+    return written == 1 || errno == EAGAIN;
+}
+
+void IPCClientConnectionListener::pause(long milliseconds)
+{
+    pollfd wake = {wakeRead, POLLIN, 0};
+    ::poll(&wake, 1, static_cast<int>(milliseconds));
+}
+
+long IPCClientConnectionListener::run()
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "run", 1, serviceName.c_str());
+    }
+    long result = 0;
+    IPCEndpoint endpoint(serviceName);
+    std::string message = getErrorMessage();
+    if (wakeRead < 0) {
+        result = EMFILE;
+    } else {
+        result = endpoint.open(message);
+    }
+    if (result == 0) {
+        setRunning(true);
+        while (!isShutdownRequested()) {
+            pollfd ready[2] = {{endpoint.getDescriptor(), POLLIN, 0}, {wakeRead, POLLIN, 0}};
+            if (::poll(ready, 2, -1) < 0) {
+                if (errno != EINTR) {
+                    EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0089_CONNECT_NAMED_PIPE_FAILED",
+                                                              serviceName, KorrUtils::getLastErrorMessage()));
+                    pause(100);
+                }
+                continue;
+            }
+            if ((ready[1].revents & POLLIN) != 0) {
+                char drained[16];
+                while (::read(wakeRead, drained, sizeof drained) > 0) {
+                }
+                continue;
+            }
+            if (ready[0].revents != 0) {
+                acceptOne(endpoint.getDescriptor());
+            }
+        }
+        traceData(this, "Ended. Removing all currently connected client threads");
+        // No new clients from here on: they find no server rather than a deaf one.
+        endpoint.close();
+        endAllClients();
+    }
+    setEnded(message);
+    if (rd().isFlowOn()) {
+        std::string text = std::to_string(result);
+        Trace::traceMethodExit(rd(), this, "run", &text, "long");
+    }
+    return result;
+}
+
+void IPCClientConnectionListener::acceptOne(int listening)
+{
+    int client = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) {
+        int code = errno;
+        if (code != EAGAIN && code != EWOULDBLOCK && code != EINTR && code != ECONNABORTED) {
+            EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0089_CONNECT_NAMED_PIPE_FAILED", serviceName,
+                                                      KorrUtils::getLastErrorMessage(code)));
+            pause(100); // out of descriptors, say: do not spin on the waiting connection
+        }
+        return;
+    }
+    if (isShutdownRequested()) {
+        ::close(client);
+        return;
+    }
+    uid_t peer = 0;
+    if (!IPCEndpoint::peerUid(client, peer) || !IPCEndpoint::mayConnect(peer, ::geteuid())) {
+        traceData(this, "Refused a client of user id", std::to_string(peer));
+        ::close(client);
+        return;
+    }
+    reapFinishedClients();
+    if (maxConnections >= 0 && clients.size() >= static_cast<std::size_t>(maxConnections)) {
+        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", serviceName,
+                                                  std::to_string(maxConnections)));
+        ::close(client);
+        return;
+    }
+    traceData(this, "Client connected, creating a processing thread.");
+    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, client, listener);
+    KorrThread* thread = new KorrThreadImpl(runnable);
+    try {
+        thread->start();
+        clients.push_back(thread);
+    } catch (const KorrException& e) {
+        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0088_THREAD_START_FAILED", serviceName, e.getMessage()));
+        delete thread;
+        delete runnable;
+        ::close(client);
+    }
+}
+
+void IPCClientConnectionListener::reapFinishedClients()
+{
+    for (auto it = clients.begin(); it != clients.end();) {
+        KorrThread* thread = *it;
+        if (thread->isAlive()) {
+            ++it;
+            continue;
+        }
+        thread->join();
+        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
+        ::close(runnable->getPipeHandle());
+        delete runnable;
+        delete thread;
+        it = clients.erase(it);
+    }
+}
+
+// Idle clients are woken at once; a client in the middle of a request finishes its reply.
+// All of them end in parallel, so one slow request does not hold up the others' release.
+void IPCClientConnectionListener::endAllClients()
+{
+    for (KorrThread* thread : clients) {
+        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
+        if (!runnable->shutdown()) {
+            runnable->requestStop();
+        }
+    }
+    for (KorrThread* thread : clients) {
+        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
+        thread->join();
+        ::close(runnable->getPipeHandle());
+        delete runnable;
+        delete thread;
+    }
+    clients.clear();
+}

@@ -1,0 +1,65 @@
+// The listening loop of an IPC server, on a thread of its own: accepts connections on the
+// service's endpoint, refuses peers that are neither root nor the server's user, enforces
+// the connection limit and runs one IPCClientRunnable thread per client. A wake-up pipe polled
+// beside the socket lets shutdown() end the loop at once.
+#ifndef OSTARA_IPCCLIENTCONNECTIONLISTENER_H
+#define OSTARA_IPCCLIENTCONNECTIONLISTENER_H
+
+#include <list>
+#include <string>
+
+#include "KorrRunnable.h"
+
+class IPCEndpoint;
+class IPCListener;
+class KorrThread;
+class KorrThreadSync;
+
+class IPCClientConnectionListener : public KorrRunnable
+{
+public:
+    // The group name is accepted for the caller's sake and ignored.
+    IPCClientConnectionListener(const std::string& serviceName, IPCListener& listener, int maxConnections,
+                                const std::string& groupName);
+    ~IPCClientConnectionListener() override;
+
+    long run() override;
+    // Asks the loop to end; returns true when the request reached it.
+    bool shutdown();
+    void requestStop() override { shutdown(); }
+    // Waits at most timeout ms until the endpoint accepts clients (or the loop has ended);
+    // true when it does.
+    bool waitRunning(long timeout) const;
+    // True once run() has returned or is about to (its endpoint is closed).
+    bool hasEnded() const;
+    std::string getErrorMessage() const;
+
+private:
+    IPCClientConnectionListener(const IPCClientConnectionListener&);
+    IPCClientConnectionListener& operator=(const IPCClientConnectionListener&);
+
+    bool isRunning() const;
+    void setRunning(bool value);
+    bool isShutdownRequested() const;
+    void setShutdownRequested(bool value);
+    void setEnded(const std::string& message);
+
+    void acceptOne(int listening);
+    void reapFinishedClients();
+    void endAllClients();
+    void pause(long milliseconds);
+
+    std::string serviceName;
+    IPCListener& listener;
+    int maxConnections;
+    std::list<KorrThread*> clients;   // used by the listening thread only
+    bool running;
+    bool shutdownRequested;
+    bool ended;
+    KorrThreadSync* monitor;
+    std::string errorMessage;         // guarded by the monitor
+    int wakeRead;
+    int wakeWrite;
+};
+
+#endif

@@ -1,0 +1,53 @@
+// The socket file that stands for one IPC service name: a SOCK_SEQPACKET socket at
+// <ipc dir>/NAME, <ipc dir> being $VELBRIX_IPC_DIR or /tmp/.velbrix-ipc (made mode 1777 like
+// /tmp/.X11-unix). A server binds it mode 0600; a live one is never taken over, a stale one
+// (its server died) is replaced, both decided under an flock on <ipc dir>/NAME.lock.
+#ifndef OSTARA_IPCENDPOINT_H
+#define OSTARA_IPCENDPOINT_H
+
+#include <sys/types.h>
+
+#include <string>
+
+class IPCEndpoint
+{
+public:
+    static const char* const DEFAULT_DIRECTORY;
+
+    static std::string directory();
+    // The socket path of a service name; throws KorrException ("ZRKNV0178_INVALID_IPC_NAME")
+    // for a name that is empty, "." or "..", holds "/" or a zero byte, or makes the path too
+    // long for a socket address.
+    static std::string socketPath(const std::string& serviceName);
+    static std::size_t maxPathLength();
+    // The user at the other end of a connected socket; false when it cannot be told.
+    static bool peerUid(int fd, uid_t& uid);
+    // The rule of the server and the client alike: root and the server's own user may talk.
+    static bool mayConnect(uid_t client, uid_t server) { return client == 0 || client == server; }
+
+    explicit IPCEndpoint(const std::string& serviceName);
+    // Removes the socket file if it is still this endpoint's, and closes the socket.
+    ~IPCEndpoint();
+
+    // Creates, binds and listens on the socket (non-blocking, close-on-exec). Returns 0, or an
+    // errno value with errorMessage set to the catalogue message that explains it.
+    int open(std::string& errorMessage);
+    int getDescriptor() const { return fd; }
+    void close();
+
+private:
+    IPCEndpoint(const IPCEndpoint&);
+    IPCEndpoint& operator=(const IPCEndpoint&);
+
+    int bindOrTakeOver(std::string& errorMessage);
+    int fail(int code, std::string& errorMessage, const std::string& reason);
+
+    std::string serviceName;
+    std::string path;
+    int fd;
+    bool bound;
+    dev_t boundDevice;
+    ino_t boundInode;
+};
+
+#endif

@@ -1,0 +1,161 @@
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <memory>
+
+#include "IPCClient.h"
+#include "IPCClientImpl.h"
+#include "IPCNotFoundException.h"
+#include "IPCServer.h"
+#include "IPCTestSupport.h"
+#include "KorrUtils.h"
+#include "NLS.h"
+
+using namespace ipctest;
+
+namespace {
+
+class IPCClientImplTest : public IPCDirTest
+{
+};
+
+template <class E>
+std::string failure(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const KorrException& e) {
+        EXPECT_NE(dynamic_cast<const E*>(&e), nullptr) << "unexpected exception class: " << e.toString();
+        return e.getMessage();
+    }
+    ADD_FAILURE() << "no exception";
+    return std::string();
+}
+
+// Becomes the user nobody for good; false when that is not possible.
+bool becomeNobody()
+{
+    struct passwd* pw = ::getpwnam("nobody");
+    return pw && ::setgroups(0, nullptr) == 0 && ::setgid(pw->pw_gid) == 0 && ::setuid(pw->pw_uid) == 0 &&
+           ::geteuid() != 0;
+}
+
+} // namespace
+
+// Connects to argv[1] as the user nobody. Exit 0: IPCClient was refused with ZRKNV0177 and,
+// when argv[2] is "raw", a raw connection got no reply but a closed socket.
+OSTARA_TEST_CHILD_ROLE(ipcConnectAsNobody)
+{
+    if (!becomeNobody()) {
+        return 10;
+    }
+    std::string name = argv[1];
+    if (argc > 2 && std::string(argv[2]) == "raw") {
+        RawConnection raw(std::string(::getenv("VELBRIX_IPC_DIR")) + "/" + name);
+        if (!raw.connected) {
+            std::printf("raw connect failed: %s\n", std::strerror(raw.connectError));
+            return 11;
+        }
+        raw.send(bytesOf(IPCMessage(1, "GETS")));
+        std::vector<unsigned char> r = raw.receive(5000);
+        if (!raw.closed) {
+            std::printf("raw connection got a reply of %zu bytes\n", r.size());
+            return 12;
+        }
+    }
+    std::unique_ptr<IPCClient> client(IPCClient::newInstance(name));
+    try {
+        client->connect();
+    } catch (const IPCNotFoundException& e) {
+        std::printf("%s\n", e.getMessage().c_str());
+        return 13;
+    } catch (const KorrException& e) {
+        std::printf("%s\n", e.getMessage().c_str());
+        return e.getMessage().find("ZRKNV0177") != std::string::npos ? 0 : 14;
+    }
+    std::printf("connected\n");
+    return 15;
+}
+
+TEST_F(IPCClientImplTest, ReportsAMissingServerByItsShortName)
+{
+    std::unique_ptr<IPCClient> client(IPCClient::newInstance("agent@QM1"));
+    EXPECT_EQ(failure<IPCNotFoundException>([&] { client->connect(); }),
+              NLS::format(BUNDLE, "ZRKNV0066_OPEN_ERROR", "agent", KorrUtils::getLastErrorMessage(ENOENT)));
+
+    // A socket whose server has died counts as no server as well.
+    int dead = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    std::string path = socketPath("agent@QM1");
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    ASSERT_EQ(::bind(dead, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::close(dead);
+    EXPECT_EQ(failure<IPCNotFoundException>([&] { client->connect(); }),
+              NLS::format(BUNDLE, "ZRKNV0066_OPEN_ERROR", "agent", KorrUtils::getLastErrorMessage(ECONNREFUSED)));
+
+    std::unique_ptr<IPCClient> bad(IPCClient::newInstance("x/y"));
+    EXPECT_EQ(failure<KorrException>([&] { bad->connect(); }),
+              NLS::format(BUNDLE, "ZRKNV0178_INVALID_IPC_NAME", "x/y", dir.path() + "/x/y", "107"));
+}
+
+TEST_F(IPCClientImplTest, RefusesMisuseAndReportsAServerThatHangsUp)
+{
+    EchoListener listener;
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance("svc", listener, -1));
+    server->connect();
+    IPCClientImpl client("svc", nullptr);
+    EXPECT_EQ(failure<KorrException>([&] { client.sendMessage(IPCMessage(1, "x"), 30); }),
+              NLS::format(BUNDLE, "ZRKNV0062_NOT_CONNECTED"));
+    client.disconnect();   // only traces
+    client.connect();
+    EXPECT_EQ(failure<KorrException>([&] { client.connect(); }), NLS::format(BUNDLE, "ZRKNV0065_ALREADY_CONNECTED"));
+    // The interval changes only how often the wait looks: -1 and a long one answer alike.
+    EXPECT_EQ(client.sendMessage(IPCMessage(1, "a"), -1).getMessageText(), "echo:a");
+    EXPECT_EQ(client.sendMessage(IPCMessage(2, std::string(1024, 'b')), 60000).getMessageText(),
+              ("echo:" + std::string(1024, 'b')).substr(0, 1024));
+    client.disconnect();
+    client.disconnect();
+    server->disconnect();
+
+    // A server that closes instead of answering is a failure, not an empty reply.
+    std::unique_ptr<IPCServer> closing(IPCServer::newInstance("closing", listener, 0));
+    closing->connect();
+    IPCClientImpl refused("closing", nullptr);
+    refused.connect();
+    ::testing::internal::CaptureStderr();
+    std::string message = failure<KorrException>([&] { refused.sendMessage(IPCMessage(1, "x"), 30); });
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(message.find("ZRKNV0064") != std::string::npos || message.find("ZRKNV0063") != std::string::npos)
+        << message;
+    refused.disconnect();
+}
+
+TEST_F(IPCClientImplTest, AnotherUsersClientIsNotAuthorized)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run a client as another user";
+    }
+    EchoListener listener;
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance("private", listener, -1));
+    server->connect();
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);   // others may reach the socket file
+
+    // The socket file's mode keeps the other user out.
+    Child byMode("ipcConnectAsNobody", {}, {"private"});
+    int status = byMode.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << byMode.allOutput();
+
+    // Even when the file lets it in, the server hangs up on it and the client says why.
+    ASSERT_EQ(::chmod(socketPath("private").c_str(), 0666), 0);
+    Child byCredentials("ipcConnectAsNobody", {}, {"private", "raw"});
+    status = byCredentials.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << byCredentials.allOutput();
+
+    EXPECT_EQ(RawConnection(socketPath("private")).request(IPCMessage(1, "root")).getMessageText(), "echo:root");
+    server->disconnect();
+}
