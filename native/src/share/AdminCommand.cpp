@@ -145,28 +145,24 @@ int AdminCommand::report(const IPCMessage& reply, bool status, bool json, std::o
 
 int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    std::vector<std::string> words;
+    std::vector<std::string> words;   // APPID, the command and its operands
     std::string ipcDir;
     bool json = false;
     bool immediate = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (optionsEnded) {
-            words.push_back(a);
-        } else if (a == "--") {
+        // A text or trace specification may itself begin with "-".
+        bool operand = optionsEnded || (words.size() == 2 && (words[1] == "send" || words[1] == "trace"));
+        if (a == "--" && !optionsEnded) {
             optionsEnded = true;
+        } else if (operand || a.size() < 2 || a[0] != '-') {
+            words.push_back(a);
         } else if (a == "--help" || a == "-h") {
             out << usage();
             return EXIT_OK;
-        }
-        if (a == "--ipc-dir") {
-            if (i + 1 == args.size() || args[i + 1].empty()) {
-                return usageError(err, "option '--ipc-dir' needs a directory");
-            }
-            ipcDir = args[++i];
-        } else if (a.compare(0, 10, "--ipc-dir=") == 0) {
-            ipcDir = a.substr(10);
+        } else if (a == "--ipc-dir" || a.compare(0, 10, "--ipc-dir=") == 0) {
+            ipcDir = a == "--ipc-dir" ? (i + 1 < args.size() ? args[++i] : std::string()) : a.substr(10);
             if (ipcDir.empty()) {
                 return usageError(err, "option '--ipc-dir' needs a directory");
             }
@@ -174,10 +170,8 @@ int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, s
             json = true;
         } else if (a == "--immediate" && words.size() == 2 && words[1] == "stop") {
             immediate = true;
-        } else if (a.size() > 1 && a[0] == '-' && !(words.size() == 2 && (words[1] == "send" || words[1] == "trace"))) {
-            return usageError(err, "unknown option '" + a + "'");
         } else {
-            words.push_back(a);
+            return usageError(err, "unknown option '" + a + "'");
         }
     }
     if (words.empty()) {
