@@ -152,6 +152,7 @@ long IPCClientConnectionListener::run()
     if (result == 0) {
         setRunning(true);
         while (!isShutdownRequested()) {
+            traceData(this, "Waiting for a client to connect");
             pollfd ready[2] = {{endpoint.getDescriptor(), POLLIN, 0}, {wakeRead, POLLIN, 0}};
             if (::poll(ready, 2, -1) < 0) {
                 if (errno != EINTR) {

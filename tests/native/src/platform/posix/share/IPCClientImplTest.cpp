@@ -2,6 +2,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -158,4 +159,45 @@ TEST_F(IPCClientImplTest, AnotherUsersClientIsNotAuthorized)
 
     EXPECT_EQ(RawConnection(socketPath("private")).request(IPCMessage(1, "root")).getMessageText(), "echo:root");
     server->disconnect();
+}
+
+TEST_F(IPCClientImplTest, WaitsForAServerWhoseBacklogIsFull)
+{
+    // A listener that accepts nothing: once its backlog is full, connecting would block.
+    int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    std::string path = socketPath("busy");
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> queued;
+    for (int i = 0; i < 8; ++i) {
+        int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ASSERT_EQ(errno, EAGAIN);
+            ::close(s);
+            break;
+        }
+        queued.push_back(s);
+    }
+    ASSERT_FALSE(queued.empty());
+
+    IPCClientImpl client("busy", nullptr);
+    std::atomic<bool> connected{false};
+    std::thread waiting([&] {
+        client.connect();
+        connected = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(connected.load()) << "connect() did not wait for room in the backlog";
+    int accepted = ::accept(listener, nullptr, nullptr);   // makes room
+    EXPECT_TRUE(waitUntil([&] { return connected.load(); }));
+    waiting.join();
+    client.disconnect();
+    ::close(accepted);
+    for (int s : queued) {
+        ::close(s);
+    }
+    ::close(listener);
 }
