@@ -307,6 +307,8 @@ int main(int argc, char** argv)
                     "goal <= 5 ms");
         std::printf("%-34s %12.2f %12.2f %8.2f  %s\n", "ostaractl status (start, ask, exit)", trueMs, statusMs,
                     statusMs / trueMs, verdict(statusMs <= 5.0));
+        // On a busy machine process start-up itself varies; this is what ostaractl adds to it.
+        std::printf("%-34s %12s %12.2f\n", "ostaractl beyond /bin/true", "", statusMs - trueMs);
         code |= statusMs <= 5.0 ? 0 : 1;
         server->disconnect();
     } catch (const KorrException& e) {
