@@ -10,6 +10,7 @@
 #include "IPCListener.h"
 #include "IPCServer.h"
 #include "KorrUtils.h"
+#include "NativeProperties.h"
 #include "TempDir.h"
 
 namespace {
@@ -47,8 +48,17 @@ public:
         std::lock_guard<std::mutex> hold(lock);
         return requests.empty() ? std::string() : requests.back();
     }
-    std::string status = "currentApplicationRestartCount=0,lastApplicationExitCode=78,"
-                         "processControllerStatus=STOPPED   ,queue=a,b";
+    // Written as the controller writes its status report.
+    std::string status = []() {
+        NativeProperties report;
+        report.setProperty("processControllerStatus", "STOPPED   ");
+        report.setProperty("lastApplicationExitCode", "78");
+        report.setProperty("currentApplicationRestartCount", "0");
+        report.setProperty("queue", "a,b");
+        std::ostringstream text;
+        text << report;
+        return text.str();
+    }();
     std::mutex lock;
     std::vector<std::string> requests;
 };

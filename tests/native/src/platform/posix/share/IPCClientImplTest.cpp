@@ -13,6 +13,7 @@
 #include "IPCTestSupport.h"
 #include "KorrUtils.h"
 #include "NLS.h"
+#include "NativeProperties.h"
 
 using namespace ipctest;
 
@@ -119,6 +120,12 @@ TEST_F(IPCClientImplTest, RefusesMisuseAndReportsAServerThatHangsUp)
               ("echo:" + std::string(1024, 'b')).substr(0, 1024));
     client.disconnect();
     client.disconnect();
+    // A client made with the application's properties talks the same way.
+    NativeProperties properties;
+    std::unique_ptr<IPCClient> withProperties(IPCClient::newInstance("svc", properties));
+    withProperties->connect();
+    EXPECT_EQ(withProperties->sendMessage(IPCMessage(3, "p"), 30).getMessageText(), "echo:p");
+    withProperties->disconnect();
     server->disconnect();
 
     // A server that closes instead of answering is a failure, not an empty reply.
