@@ -3,10 +3,31 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <sys/stat.h>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+namespace {
+// The daemon serves once a connection succeeds (the socket file exists before it listens).
+bool accepts(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return ok;
+}
+} // namespace
 
 VexilDaemon::VexilDaemon(const std::string& simDir) : dir(simDir), pid(-1)
 {
@@ -32,9 +53,8 @@ bool VexilDaemon::start(const std::string& name, bool refusing)
         _exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    struct stat st {};
     while (std::chrono::steady_clock::now() < deadline) {
-        if (stat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+        if (accepts(socketPath)) {
             return true;
         }
         int status = 0;
