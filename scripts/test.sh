@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the product under each preset (default, asan, tsan) and runs every test.
+# Builds the product under each preset (default, asan, tsan) and runs every test, then runs
+# each fuzzer for a short while (OSTARA_FUZZ_SECONDS, default 20; 0 skips them).
 # Usage: scripts/test.sh [PRESET...]    (default: all three)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,13 @@ for preset in "${presets[@]}"; do
     failed+=("$preset")
   fi
 done
+fuzz_seconds=${OSTARA_FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "=== fuzz: ${fuzz_seconds}s per target"
+  if ! bash fuzz/run.sh "$fuzz_seconds"; then
+    failed+=(fuzz)
+  fi
+fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED presets: ${failed[*]}" >&2
   exit 1
