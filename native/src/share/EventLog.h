@@ -20,6 +20,8 @@ private:
     EventLog(const EventLog&);
     EventLog& operator=(const EventLog&);
     static void logNoFormat(const RasDescriptor& rd, const LogLevel& level, const std::string& message);
+
+    static EventLog impl;
 };
 
 #endif

@@ -1,14 +1,112 @@
 #include "FFDC.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <sstream>
 
+#include "BuildLevel.h"
+#include "EventLog.h"
 #include "KorrException.h"
+#include "KorrIOException.h"
+#include "KorrProcess.h"
+#include "KorrThread.h"
+#include "KorrThreadSyncImpl.h"
+#include "KorrUtils.h"
+#include "NLS.h"
+#include "RAS.h"
 #include "RasDescriptor.h"
+#include "Synchronize.h"
 
 FFDC FFDC::impl;
+bool FFDC::writingFile = false;
 
-FFDC::FFDC() {}
-FFDC::FFDC(const FFDC&) {}
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* d = new RasDescriptor("FFDC", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *d;
+}
+
+// Never destroyed: reports may be taken during static destruction.
+KorrThreadSync& ffdcLock()
+{
+    static KorrThreadSync* lock = new KorrThreadSyncImpl();
+    return *lock;
+}
+
+// Opens a new report file, private from its first byte.
+std::FILE* openFFDCFile(const std::string& path)
+{
+    std::string parent = KorrUtils::getParent(path);
+    if (KorrUtils::mkdirs(parent, false) != 0) {
+        throw KorrIOException(NLS::format(rd(), "ZRKNV0051_MKDIR_FAILED", parent));
+    }
+    std::FILE* file = KorrUtils::openFile(path, true, false);
+    if (file == nullptr) {
+        throw KorrIOException(NLS::format(rd(), "ZRKNV0054_UNABLE_TO_OPEN_FILE", path, KorrUtils::getLastErrorMessage()));
+    }
+    try {
+        KorrUtils::mkpriv(path, false, false);
+    } catch (const KorrException& e) {
+        EventLog::warningNoFormat(rd(), NLS::format(rd(), "ZRKNV0148_UNABLE_TO_MKPRIV_FFDC_FILE", path, e.getMessage()));
+    }
+    return file;
+}
+
+// Writes the whole text and closes the file; false (errno set) when any of it failed.
+bool writeAndClose(std::FILE* file, const std::string& text)
+{
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    int error = errno;
+    if (std::fclose(file) != 0 && written) {
+        return false;
+    }
+    errno = error;
+    return written;
+}
+
+std::string reportText(const std::string& pid, const std::tm& utc, const std::string& className, const void* object,
+                       const std::string& methodName, const std::string& probeId, const KorrException* cause,
+                       int count, const char* const* values)
+{
+    char buffer[64];
+    std::ostringstream text;
+    text << "Level:      " << BuildLevel::getText() << "\n";
+    std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d %02d:%02d:%02d GMT", utc.tm_mday, utc.tm_mon + 1,
+                  utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    text << "Time:       " << buffer << "\n";
+    text << "Process ID: " << pid << "\n";
+    std::snprintf(buffer, sizeof buffer, "0x%016lx", static_cast<unsigned long>(KorrThread::getCurrentThreadId()));
+    text << "Thread ID:  " << buffer << "\n";
+    text << "Class:      " << className << "\n";
+    if (object) {
+        std::snprintf(buffer, sizeof buffer, "0x%016llx",
+                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(object)));
+        text << "Instance:   " << buffer << "\n";
+    }
+    text << "Method:     " << methodName << "\n";
+    text << "Probe:      " << probeId << "\n";
+    text << "Cause:      ";
+    if (cause) {
+        text << *cause;
+    } else {
+        text << "null";
+    }
+    text << "\n";
+    for (int i = 0; i < count && values; ++i) {
+        text << "Arg[" << i << "]:     " << (values[i] ? values[i] : "null") << "\n";
+    }
+    text << "[EOF]\n";
+    return text.str();
+}
+
+} // namespace
+
+FFDC::FFDC() : captureCount(0) {}
+FFDC::FFDC(const FFDC&) : captureCount(0) {}
 FFDC& FFDC::operator=(const FFDC&) { return *this; }
 
 FFDC& FFDC::getInstance() { return impl; }
@@ -40,10 +138,54 @@ void FFDC::capture(const RasDescriptor& rd, const void* object, const std::strin
     capture(rd.getClassName(), object, methodName, probeId, cause, count, v0, v1, v2, v3);
 }
 
-// Report files arrive with the diagnostics files; until then the report goes to standard error.
-void FFDC::internalCapture(const std::string& className, const void*, const std::string& methodName,
-                           const std::string& probeId, const KorrException* cause, int, const char* const*)
+// A report that cannot be written to its file travels whole in the ZRKNV0150 event; one taken
+// while this thread writes a report file (from an event raised meanwhile) goes to standard error.
+void FFDC::internalCapture(const std::string& className, const void* object, const std::string& methodName,
+                           const std::string& probeId, const KorrException* cause, int count,
+                           const char* const* values)
 {
-    std::fprintf(stderr, "FFDC %s %s %s %s\n", className.c_str(), methodName.c_str(), probeId.c_str(),
-                 cause ? cause->toString().c_str() : "null");
+    try {
+        Synchronize hold(&ffdcLock());
+        std::time_t now = std::time(nullptr);
+        std::tm local = KorrUtils::localTime(now);
+        std::string pid = std::to_string(KorrProcess::getCurrentProcessId());
+        char id[96];
+        std::snprintf(id, sizeof id, "%04d%02d%02d%02d%02d%02d.%ld.%s", local.tm_year + 1900, local.tm_mon + 1,
+                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, captureCount, pid.c_str());
+        ++captureCount;
+        std::string report = reportText(pid, KorrUtils::universalTime(now), className, object, methodName, probeId,
+                                        cause, count, values);
+        if (writingFile) {
+            std::fwrite(report.data(), 1, report.size(), stderr);
+            std::fflush(stderr);
+            return;
+        }
+        struct Flag {
+            Flag() { writingFile = true; }
+            ~Flag() { writingFile = false; }
+        } writing;
+
+        std::string logPath = RAS::getLogPath();
+        if (!logPath.empty()) {
+            const std::string sep = KorrUtils::separator();
+            std::string path = logPath + sep + "ffdc" + sep + "FFDC." + id + ".log";
+            std::FILE* file = nullptr;
+            try {
+                file = openFFDCFile(path);
+            } catch (const KorrIOException& e) {
+                EventLog::errorNoFormat(rd(), e.getMessage());
+            }
+            if (file) {
+                if (writeAndClose(file, "Filename:   " + path + "\n" + report)) {
+                    EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0084_FFDC_TAKEN", path));
+                    return;
+                }
+                std::string reason = KorrUtils::getLastErrorMessage();
+                EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0083_UNABLE_TO_WRITE_TO_FFDC_FILE", path, reason));
+            }
+        }
+        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0150_FFDC_TAKEN", report));
+    } catch (...) {
+        // A report must never disturb the failing code any further.
+    }
 }

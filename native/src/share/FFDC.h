@@ -1,5 +1,6 @@
 // First-failure data capture: a report file (or, failing that, an error event) for a
 // condition that should never happen, naming the class, method and probe of the call site.
+// Reports go to <log path>/ffdc/FFDC.<time>.<sequence>.<process id>.log, private to the owner.
 // capture() never throws. Context values are C strings; a null one reads "null".
 #ifndef OSTARA_FFDC_H
 #define OSTARA_FFDC_H
@@ -51,6 +52,9 @@ private:
     void internalCapture(const std::string& className, const void* object, const std::string& methodName,
                          const std::string& probeId, const KorrException* cause, int count,
                          const char* const* values);
+
+    long captureCount;       // under the lock; numbers the reports of this process
+    static bool writingFile; // under the lock; set while a report file is being written
     static FFDC impl;
 };
 

@@ -4,7 +4,9 @@
 #include <memory>
 #include <vector>
 
+#include "ConsoleLogHandler.h"
 #include "EventLog.h"
+#include "EventLogHandler.h"
 #include "FFDC.h"
 #include "KorrEnvironment.h"
 #include "KorrException.h"
@@ -16,6 +18,7 @@
 #include "RasDescriptor.h"
 #include "Synchronize.h"
 #include "Trace.h"
+#include "TraceFileLogHandler.h"
 
 RAS* RAS::impl = nullptr;
 std::atomic<bool> RAS::traceAvailableFlag(false);
@@ -176,6 +179,25 @@ void RAS::initialize(const RASEnvironment& env, LogHandler* eventHandler, LogHan
     ras->traceHandler = trace;
     // A trace setting applied before initialisation may already want the trace file.
     ras->attachTraceHandlerIfNeeded();
+}
+
+void RAS::initialize(const RASEnvironment& env, const LogFileProperties& eventLog, const LogFileProperties& trace,
+                     const std::string& prefix)
+{
+    Synchronize hold(&rasLock());
+    RAS* ras = getInstance();
+    if (ras->initialized && env != RASEnvironment::UNITTEST) {
+        ras->environment = env;
+        environmentValue.store(env.getValue(), std::memory_order_relaxed);
+        return;
+    }
+    // The old handlers let go of their files first, so that the new ones get the same names.
+    ras->releaseHandlers();
+    LogHandler* console = nullptr;
+    if (env == RASEnvironment::DAEMON_FOREGROUND || env == RASEnvironment::UNITTEST) {
+        console = new ConsoleLogHandler();
+    }
+    initialize(env, new EventLogHandler(eventLog), console, new TraceFileLogHandler(trace), prefix);
 }
 
 void RAS::releaseHandlers()

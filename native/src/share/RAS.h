@@ -17,6 +17,7 @@
 #include "RASEnvironment.h"
 #include "TraceLevel.h"
 
+class LogFileProperties;
 class LogHandler;
 class Logger;
 
@@ -31,6 +32,11 @@ public:
     static void initialize(const RASEnvironment& environment, LogHandler* eventLogHandler,
                            LogHandler* consoleHandler, LogHandler* traceHandler,
                            const std::string& traceSpecNamePrefix);
+    // The same with the product's own handlers: an event-log file and a trace file of those
+    // properties, and a console handler in DAEMON_FOREGROUND and UNITTEST. A call that would
+    // be ignored creates no files.
+    static void initialize(const RASEnvironment& environment, const LogFileProperties& eventLog,
+                           const LogFileProperties& trace, const std::string& traceSpecNamePrefix);
     static void setLevel(const std::string& traceSetting);
     static void setDebugLevel(const TraceLevel& level);
     // Whether a debug descriptor (one without a logger) traces at that level.

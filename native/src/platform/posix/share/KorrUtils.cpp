@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -325,6 +326,61 @@ void KorrUtils::chmod(const std::string& path, int mode)
         throwTraced("chmod", KorrIOException(NLS::format(rd(), "ZRKNV0179_CHMOD_FAILED", path, getLastErrorMessage())));
     }
     traceExit("chmod", "", "void");
+}
+
+std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead)
+{
+    const mode_t mode = S_IRUSR | S_IWUSR | (everyoneRead ? S_IROTH : 0);
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | (truncate ? O_TRUNC : 0);
+    int fd = -1;
+    bool created = false;
+    // Created exclusively first, so that this call knows whether the mode is its to set.
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
+        if (fd >= 0) {
+            created = true;
+        } else if (errno != EEXIST) {
+            return nullptr;
+        } else {
+            fd = ::open(path.c_str(), flags);
+            if (fd < 0 && errno != ENOENT) {
+                return nullptr;
+            }
+            // Removed between the two opens: try again.
+        }
+    }
+    if (fd < 0) {
+        return nullptr;
+    }
+    // The umask may have narrowed a new file below what the caller asked for.
+    if (created && ::fchmod(fd, mode) != 0) {
+        int error = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        errno = error;
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "a");
+    if (file == nullptr) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
+}
+
+std::tm KorrUtils::localTime(std::time_t time)
+{
+    std::tm result{};
+    ::localtime_r(&time, &result);
+    return result;
+}
+
+std::tm KorrUtils::universalTime(std::time_t time)
+{
+    std::tm result{};
+    ::gmtime_r(&time, &result);
+    return result;
 }
 
 void KorrUtils::checkFilePermissions(const std::string& path)

@@ -6,6 +6,8 @@
 #ifndef OSTARA_KORRUTILS_H
 #define OSTARA_KORRUTILS_H
 
+#include <cstdio>
+#include <ctime>
 #include <string>
 
 class ProcessSignalActionHandler;
@@ -47,6 +49,15 @@ public:
     static std::string getUID();
     // chmod(2); failure throws KorrIOException ZRKNV0179.
     static void chmod(const std::string& path, int mode);
+    // Opens path for appending, emptied first when truncate, close-on-exec. A missing file is
+    // created with its final mode (owner read/write, others read when everyoneRead, whatever the
+    // umask), so it is never open to others, not even for a moment; an existing file keeps its
+    // mode. Never traces: callers may hold a lock that trace records wait for. Null with errno
+    // set on failure.
+    static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead);
+    // Thread-safe conversions of a time to local and to universal calendar time.
+    static std::tm localTime(std::time_t time);
+    static std::tm universalTime(std::time_t time);
     // Throws FilePermissionsException ZRKNV0145 when others have any access ("Everyone"), or
     // when the file's group is "users" ("Users") or "nogroup"/"guests" ("Guests") and the
     // group bits grant anything.
