@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 TempDir::TempDir()
@@ -29,4 +30,12 @@ std::string TempDir::write(const std::string& name, const std::string& text) con
     std::ofstream out(path, std::ios::binary);
     out << text;
     return path;
+}
+
+std::string TempDir::read(const std::string& name) const
+{
+    std::ifstream in(file(name), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
