@@ -1,5 +1,7 @@
 #include "LogRecord.h"
 
+#include "KorrUtils.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -31,9 +33,7 @@ std::tm localTime(int64_t seconds)
 {
     Synchronize hold(&recordLock());
     if (seconds != convertedSecond) {
-        std::time_t t = static_cast<std::time_t>(seconds);
-        const std::tm* converted = std::localtime(&t);
-        convertedTime = converted ? *converted : std::tm{};
+        convertedTime = KorrUtils::localTime(static_cast<std::time_t>(seconds)); // thread-safe form
         convertedSecond = seconds;
     }
     return convertedTime;
