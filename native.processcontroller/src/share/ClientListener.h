@@ -1,0 +1,65 @@
+// Serves the controller's own pipe (named by the application identifier): answers status,
+// trace and wake-up requests itself, takes the controller's part of a stop, and relays every
+// other request, one at a time, to the pipe of the supervised application while it runs.
+#ifndef OSTARAPC_CLIENTLISTENER_H
+#define OSTARAPC_CLIENTLISTENER_H
+
+#include <string>
+
+#include "IPCListener.h"
+#include "IPCMessage.h"
+#include "NativeProperties.h"
+
+class IPCClient;
+class IPCServer;
+class KorrThread;
+class KorrThreadSync;
+class ProcessController;
+
+class ClientListener : public IPCListener
+{
+public:
+    // How long stopApp() waits for the application's answer unless told otherwise.
+    static const long STOP_REPLY_LIMIT_MS = 30000;
+
+    // Creates and connects the server of serviceName; its KorrException leaves the constructor.
+    ClientListener(ProcessController& controller, const std::string& serviceName, const std::string& appIPCServiceName);
+    ~ClientListener() override;
+
+    IPCMessage onMessage(const IPCMessage& request) override;
+
+    void notifyAppStarted();
+    // Also drops the connection to the application, so the next child is reached afresh.
+    void notifyAppStopped();
+    // Asks the application to stop at once and returns the reply's status: 1 when it could
+    // not be asked, 2 (time-out) when no answer came within the limit. A request that is
+    // still waiting then ends when the application goes.
+    long stopApp();
+    long stopApp(long limitMilliseconds);
+    void shutdown();
+
+private:
+    ClientListener(const ClientListener&);
+    ClientListener& operator=(const ClientListener&);
+
+    class StopRequest;
+
+    IPCMessage internalOnMessage(const IPCMessage& request, long timeout);
+    bool isAppRunning() const;
+    void applyTraceSpecification(const std::string& text);
+    void joinStopRequest();
+
+    ProcessController& controller;
+    std::string serviceName;
+    std::string appIPCServiceName;
+    IPCServer* server;
+    IPCClient* appClient;
+    NativeProperties appClientProperties;   // the controller's, as the client was made
+    bool appStarted;
+    KorrThreadSync* monitor;
+    StopRequest* stopRequest;               // the last stop sent by stopApp, guarded by stopLock
+    KorrThread* stopThread;
+    KorrThreadSync* stopLock;
+};
+
+#endif

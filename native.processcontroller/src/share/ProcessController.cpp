@@ -1,0 +1,810 @@
+#include "ProcessController.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <sstream>
+
+#include "ClientListener.h"
+#include "EventLog.h"
+#include "FFDC.h"
+#include "FileLock.h"
+#include "IPCMessage.h"
+#include "IPCMessageType.h"
+#include "KorrEnvironment.h"
+#include "KorrException.h"
+#include "KorrIOException.h"
+#include "KorrProcess.h"
+#include "KorrProcessImpl.h"
+#include "KorrPropConstant.h"
+#include "KorrThreadSyncImpl.h"
+#include "KorrUtils.h"
+#include "LogFileProperties.h"
+#include "NLS.h"
+#include "ProcessListener.h"
+#include "RAS.h"
+#include "ResourceBundle.h"
+#include "RestartBudget.h"
+#include "Synchronize.h"
+#include "TarnConnectionMonitor.h"
+#include "Trace.h"
+
+namespace {
+
+const char* const MESSAGES = "com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages";
+const char* const ELEMENTS = "com.quillon.velbrix.nativ.processcontroller.ZRKPCElements";
+const char* const TRACE_OPTION = "-Dcom.quillon.velbrix.traceSpecification=";
+const char* const DIRECTORY_OPTION = "-directory=";
+const char* const APPID_OPTION = "-appId=";
+const char* const FOREGROUND_OPTION = "-F";
+const char* const PROPERTIES_OPTION = "-properties=";
+const char* const ROOT_OPTION = "-Dcom.quillon.velbrix.product.root=";
+const char* const LOCK_FILE = "ostarapc.lck";
+const char* const JAVA_SUFFIXES[] = {"java", "java.exe", "javaw", "javaw.exe"};
+const long long MEGABYTE = 1048576;
+
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+long long now() { return static_cast<long long>(std::time(nullptr)); }
+
+// Megabytes from the properties in bytes; sizes past what a file limit holds are capped.
+int bytes(int megabytes)
+{
+    long long b = static_cast<long long>(megabytes) * MEGABYTE;
+    return b > INT_MAX ? INT_MAX : static_cast<int>(b);
+}
+
+} // namespace
+
+ProcessController::ProcessController(int c, char** v)
+    : state(ProcessControllerState::STOPPED), argc(v ? (c < 0 ? 0 : c) : 0), argv(v), optionCount(0),
+      initialized(false), running(false), clientListener(nullptr), fileLock(nullptr), lastApplicationExitCode(78),
+      exitCode(1), monitor(new KorrThreadSyncImpl()), process(nullptr), connectionMonitor(nullptr),
+      totalApplicationRestartCount(0), currentApplicationRestartCount(0), stateValue(ProcessControllerState::STOPPED),
+      stopRequested(false), signalsHandled(false), stopLimit(STOP_LIMIT_MS)
+{
+    if (!KorrUtils::getenv("VELBRIX_PC_DEBUG").empty()) {
+        RAS::setDebugLevel(TraceLevel::VERBOSE);
+    }
+    while (optionCount < argc && argv[optionCount] && argv[optionCount][0] == '-') {
+        ++optionCount;
+    }
+    if (optionCount < argc && argv[optionCount]) {
+        appId = argv[optionCount];
+    }
+    pid = std::to_string(KorrProcess::getCurrentProcessId());
+    if (rasDescriptor.isFlowOn()) {
+        std::string count = std::to_string(argc);
+        Trace::traceMethodEntry(rasDescriptor, this, "ProcessController", 1, count.c_str());
+        Trace::exit(rasDescriptor, "ProcessController");
+    }
+}
+
+ProcessController::~ProcessController()
+{
+    if (rasDescriptor.isOn(TraceLevel::MODERATE)) {
+        Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "~ProcessController", 1, "~ProcessController");
+    }
+    if (isRunning()) {
+        stop(true);
+    }
+    shutdown();
+    KorrPropConstant::deleteInstance();
+    delete monitor;
+}
+
+int ProcessController::initialize()
+{
+    if (rasDescriptor.isFlowOn()) {
+        Trace::traceMethodEntry(rasDescriptor, this, "initialize", 0);
+    }
+    {
+        Synchronize hold(monitor);
+        exitCode = 0;
+    }
+    if (initialized) {
+        KorrException e("Already initialised");
+        FFDC::capture(rasDescriptor, this, "initialize", FFDC::PROBE_001(), &e);
+        return static_cast<int>(setExitCode(70));
+    }
+    if (argc < optionCount + 1) {
+        std::cerr << NLS::format(MESSAGES, "ZRKPC0001_INSUFFICENT_ARGS") << std::endl;
+        return static_cast<int>(setExitCode(78));
+    }
+
+    bool foreground = false;
+    bool directoryGiven = false;
+    std::string directory;
+    std::string propertiesPath;
+    try {
+        for (int i = 0; i < argc; ++i) {
+            std::string arg = argv[i] ? argv[i] : "";
+            if (startsWith(arg, TRACE_OPTION)) {
+                traceSpecification = arg;
+            } else if (startsWith(arg, DIRECTORY_OPTION)) {
+                directory = arg.substr(std::string(DIRECTORY_OPTION).size());
+                directoryGiven = true;
+            } else if (startsWith(arg, APPID_OPTION)) {
+                appId = arg.substr(std::string(APPID_OPTION).size());
+            } else if (startsWith(arg, FOREGROUND_OPTION)) {
+                foreground = true;
+            } else if (startsWith(arg, PROPERTIES_OPTION)) {
+                propertiesPath = arg.substr(std::string(PROPERTIES_OPTION).size());
+            } else if (startsWith(arg, ROOT_OPTION)) {
+                productRoot = arg.substr(std::string(ROOT_OPTION).size());
+            }
+        }
+        if (!propertiesPath.empty()) {
+            properties.loadProperties(propertiesPath);
+        }
+    } catch (const KorrException& e) {
+        std::cerr << e.getMessage() << std::endl;
+        return static_cast<int>(setExitCode(78));
+    }
+
+    // A bad number here is the operator's to fix: its exception leaves as it is.
+    const KorrPropConstant& keys = KorrPropConstant::getInstance();
+    int outputLogFiles = properties.getPropertyAsInteger(keys.outputLogFiles);
+    int outputLogSize = properties.getPropertyAsInteger(keys.outputLogSize);
+    int traceFiles = properties.getPropertyAsInteger(keys.traceFiles);
+    int traceSize = properties.getPropertyAsInteger(keys.traceSize);
+    if (traceSpecification.empty()) {
+        std::string fromFile = properties.getPropertyAsString(keys.trace);
+        if (!fromFile.empty()) {
+            setTraceSpecification(fromFile);
+        }
+    }
+
+    workingDirectory = directoryGiven ? directory : KorrUtils::getCwd();
+    std::string logsLevel = KorrUtils::separator() + "logs";
+    logDirectory = workingDirectory;
+    if (!endsWith(workingDirectory, logsLevel)) {
+        logDirectory += logsLevel;
+    }
+    KorrEnvironment::setProperty("com.quillon.velbrix.native.logdir", logDirectory);
+
+    std::string applicationName = argv[optionCount];
+    std::string applicationArgs;
+    for (int i = optionCount + 1; i < argc; ++i) {
+        applicationArgs += (i > optionCount + 1 ? " " : "") + std::string(argv[i] ? argv[i] : "");
+    }
+    std::string programArgs;
+    for (int i = 0; i < argc; ++i) {
+        programArgs += (i > 0 ? " " : "") + std::string(argv[i] ? argv[i] : "");
+    }
+    LogFileProperties eventLog(logDirectory + "/" + "pcevent%g.log", bytes(outputLogSize), outputLogFiles, true, true);
+    eventLog.addApplicationProperty("applicationIdentifier", appId);
+    eventLog.addApplicationProperty("applicationName", applicationName);
+    eventLog.addApplicationProperty("applicationCommandLineArgs", applicationArgs);
+    LogFileProperties traceLog(logDirectory + "/" + "pctrace" + pid + "/" + "pctrace" + pid + ".txt.%g",
+                               bytes(traceSize), traceFiles, false, false);
+    traceLog.addApplicationProperty("programName", argv[0] ? argv[0] : "");
+    traceLog.addApplicationProperty("programCommandLineArgs", programArgs);
+
+    if (KorrUtils::mkdirs(logDirectory, true) != 0) {
+        std::cerr << NLS::format(MESSAGES, "ZRKPC0009_MKDIR_FAILED", logDirectory) << std::endl;
+        return static_cast<int>(setExitCode(78));
+    }
+
+    RAS::initialize(foreground ? RASEnvironment::DAEMON_FOREGROUND : RASEnvironment::DAEMON, eventLog, traceLog,
+                    "com.quillon.velbrix.native");
+    rasDescriptor = RasDescriptor("ProcessController", MESSAGES);
+    EventLog::infoNoFormat(rasDescriptor, ResourceBundle::getBundle(ELEMENTS).getString("ZRKPC_COPYRIGHT"));
+    std::string specification = getTraceSpecification();
+    if (!specification.empty()) {
+        RAS::setLevel(specification.substr(std::string(TRACE_OPTION).size()));
+    }
+    if (!directoryGiven) {
+        EventLog::warningNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0002_DIR_NOT_DEFINED", DIRECTORY_OPTION));
+    }
+
+    lockFileName = workingDirectory + "/" + LOCK_FILE;
+    try {
+        fileLock = FileLock::newInstance(lockFileName, false, true);
+    } catch (const KorrIOException& e) {
+        if (rasDescriptor.isOn(TraceLevel::MODERATE)) {
+            std::string text = e.toString();
+            Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "initialize", 1, text.c_str());
+        }
+        EventLog::errorNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0053_SECOND_INSTANCE", e.getMessage()));
+        releaseAfterFailedStart();
+        return static_cast<int>(setExitCode(1));
+    }
+
+    appIPCServiceName = "PC" + appId;
+    try {
+        clientListener = new ClientListener(*this, appId, appIPCServiceName);
+    } catch (const KorrException& e) {
+        EventLog::errorNoFormat(rasDescriptor, e.getMessage());
+        clientListener = nullptr;
+        releaseAfterFailedStart();
+        return static_cast<int>(setExitCode(78));
+    }
+
+    totalApplicationRestartCount = 0;
+    currentApplicationRestartCount = 0;
+    if (!foreground) {
+        KorrUtils::newProcessSession();
+    }
+    KorrUtils::handleSignals(this);
+    signalsHandled = true;
+    EventLog::infoNoFormat(rasDescriptor,
+                           NLS::format(rasDescriptor, "ZRKPC0003_PROCESS_CONTROLLER_STARTED", workingDirectory));
+    {
+        Synchronize hold(monitor);
+        initialized = true;
+        stopRequested = false;
+    }
+    int result = static_cast<int>(setExitCode(0));
+    if (rasDescriptor.isFlowOn()) {
+        std::string text = std::to_string(result);
+        Trace::traceMethodExit(rasDescriptor, this, "initialize", &text, "int");
+    }
+    return result;
+}
+
+// A start that failed after the diagnostics were set up leaves nothing behind: the lock file
+// (when it was ours), the pipe and the open log files go again.
+void ProcessController::releaseAfterFailedStart()
+{
+    if (fileLock) {
+        std::remove(lockFileName.c_str());
+        delete fileLock;
+        fileLock = nullptr;
+    }
+    RAS::shutdown();
+    rasDescriptor = RasDescriptor();
+}
+
+int ProcessController::getMaxRestartCount() const
+{
+    return properties.getPropertyAsInteger(KorrPropConstant::getInstance().maxRestartCount);
+}
+
+int ProcessController::getMaxRestartInterval() const
+{
+    return properties.getPropertyAsInteger(KorrPropConstant::getInstance().maxRestartInterval);
+}
+
+int ProcessController::getMaxRestartDelay() const
+{
+    return properties.getPropertyAsInteger(KorrPropConstant::getInstance().maxRestartDelay);
+}
+
+long ProcessController::getExitCode() const
+{
+    Synchronize hold(monitor);
+    return exitCode;
+}
+
+long ProcessController::setExitCode(long code)
+{
+    Synchronize hold(monitor);
+    if (exitCode == 0) {
+        exitCode = code;
+    }
+    return exitCode;
+}
+
+ProcessControllerState ProcessController::getState() const
+{
+    Synchronize hold(monitor);
+    return state;
+}
+
+// The properties change only on the controller thread while no child runs; the client
+// listener copies them only while one does, so no lock is needed (and none may be taken:
+// the listener calls this holding its own monitor).
+NativeProperties ProcessController::getProperties() const { return properties; }
+
+std::string ProcessController::getTraceSpecification() const
+{
+    Synchronize hold(monitor);
+    return traceSpecification;
+}
+
+void ProcessController::setTraceSpecification(const std::string& specification)
+{
+    Synchronize hold(monitor);
+    traceSpecification = TRACE_OPTION + specification;
+}
+
+bool ProcessController::isJava(const std::string& program) const
+{
+    for (const char* suffix : JAVA_SUFFIXES) {
+        if (endsWith(program, suffix)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Drops "<sep>bin<sep>" and the executable name without looking at them: ".../jre/bin/java"
+// gives ".../jre".
+std::string ProcessController::getJavaHome(const std::string& program) const
+{
+    for (const char* suffix : JAVA_SUFFIXES) {
+        if (endsWith(program, suffix)) {
+            std::string::size_type p = program.size() - std::string(suffix).size();
+            return p > 4 ? program.substr(0, p - 5) : std::string();
+        }
+    }
+    return std::string();
+}
+
+int ProcessController::parseIntArgumentValue(const std::string& name, const std::string& value, int min,
+                                             int max) const
+{
+    int v = 0;
+    if (std::sscanf(value.c_str(), "%d", &v) != 1) {
+        throw KorrException(NLS::format(MESSAGES, "ZRKPC0006_NOT_A_NUMBER", name));
+    }
+    if (v < min || v > max) {
+        throw KorrException(NLS::format(MESSAGES, "ZRKPC0005_OUT_OF_RANGE", name, std::to_string(min), std::to_string(max)));
+    }
+    return v;
+}
+
+std::vector<std::string> ProcessController::getChildArguments() const
+{
+    std::vector<std::string> args;
+    if (optionCount >= argc || argv[optionCount] == nullptr) {
+        return args;
+    }
+    std::string program = argv[optionCount];
+    args.push_back(program);
+    std::string specification = getTraceSpecification();
+    if (!specification.empty()) {
+        args.push_back(specification);
+    }
+    if (isJava(program)) {
+        args.push_back("-Dcom.quillon.velbrix.native.pc.processid=" + pid);
+        args.push_back("-Dcom.quillon.velbrix.ipc.service.name=" + appIPCServiceName);
+        args.push_back("-Dcom.quillon.velbrix.native.pc.lockFileName=" + lockFileName);
+    }
+    // A trace option among the application's arguments was taken over above.
+    for (int i = optionCount + 1; i < argc; ++i) {
+        std::string arg = argv[i] ? argv[i] : "";
+        if (!startsWith(arg, TRACE_OPTION)) {
+            args.push_back(arg);
+        }
+    }
+    return args;
+}
+
+void ProcessController::setStopLimit(long milliseconds)
+{
+    Synchronize hold(monitor);
+    stopLimit = milliseconds;
+}
+
+ProcessControllerState ProcessController::requestState(const ProcessControllerState& target)
+{
+    Synchronize hold(monitor);
+    if (state.isValidTransition(target)) {
+        setState(target);
+    }
+    return state;
+}
+
+// Called with the monitor held.
+void ProcessController::setState(const ProcessControllerState& target)
+{
+    state = target;
+    stateValue = target.toInt();
+}
+
+void ProcessController::wakeup()
+{
+    Synchronize hold(monitor);
+    if (state == ProcessControllerState::WAITING) {
+        TarnConnectionMonitor* cm = connectionMonitor;
+        if (cm) {
+            cm->wakeup();
+        }
+    } else if (state == ProcessControllerState::RECOVERING) {
+        monitor->notifyAll();
+    }
+}
+
+// Sets JAVA_HOME (unless set) and the product's bin directory on PATH for a Java child.
+void ProcessController::prepareJavaChild()
+{
+    std::string program = argv[optionCount];
+    if (!isJava(program)) {
+        return;
+    }
+    if (KorrUtils::getenv("JAVA_HOME").empty()) {
+        KorrUtils::setenv("JAVA_HOME", getJavaHome(program));
+    }
+    KorrUtils::addBinDirToPath(productRoot);
+}
+
+long ProcessController::run()
+{
+    if (rasDescriptor.isFlowOn()) {
+        Trace::traceMethodEntry(rasDescriptor, this, "run", 0);
+    }
+    {
+        Synchronize hold(monitor);
+        if (!initialized) {
+            KorrException e("Not initialised");
+            FFDC::capture(rasDescriptor, this, "run", FFDC::PROBE_002(), &e);
+            exitCode = exitCode == 0 ? 70 : exitCode;
+            return exitCode;
+        }
+        if (running) {
+            KorrException e("Already running");
+            FFDC::capture(rasDescriptor, this, "run", FFDC::PROBE_003(), &e);
+            exitCode = exitCode == 0 ? 70 : exitCode;
+            return exitCode;
+        }
+        running = true;
+    }
+    std::string ffdcTest = KorrUtils::getenv("VELBRIX_PC_FFDC_TEST");
+    if (!ffdcTest.empty()) {
+        KorrException e("This is an FFDC test exception");
+        FFDC::capture(rasDescriptor, this, "run", FFDC::PROBE_004(), &e, 2, logDirectory.c_str(), ffdcTest.c_str());
+    }
+
+    bool prepared = true;
+    try {
+        prepareJavaChild();
+    } catch (const KorrException& e) {
+        EventLog::errorNoFormat(rasDescriptor, e.getMessage());
+        setExitCode(78);
+        prepared = false;
+    }
+    long result = 0;
+    {
+        // The listeners outlive every child that writes to them.
+        ProcessListener output(std::cout);
+        ProcessListener error(std::cerr);
+        if (prepared) {
+            try {
+                superviseLoop(output, error);
+            } catch (const KorrException& e) {
+                std::string message = e.getMessage();
+                bool known = message.find("ZRKNV0151") != std::string::npos ||
+                             message.find("ZRKNV0161") != std::string::npos;
+                // A child that cannot be started is the operator's to fix: say why in the log.
+                if (known || message.find("ZRKNV0007") != std::string::npos) {
+                    EventLog::errorNoFormat(rasDescriptor, message);
+                }
+                if (!known) {
+                    FFDC::capture(rasDescriptor, this, "run", FFDC::PROBE_005(), &e);
+                }
+                setExitCode(70);
+            }
+            {
+                Synchronize hold(monitor);
+                if (exitCode == 0) {
+                    exitCode = lastApplicationExitCode;
+                }
+            }
+        }
+        result = getExitCode();
+        TarnConnectionMonitor* cm = connectionMonitor;
+        if (cm) {
+            try {
+                cm->stop();
+            } catch (const KorrException&) {
+                if (rasDescriptor.isOn(TraceLevel::MODERATE)) {
+                    Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "run", 1,
+                                           "Failed to stop connectionMonitor");
+                }
+            }
+        }
+        Synchronize hold(monitor);
+        requestState(ProcessControllerState::STOPPED);
+        delete process;
+        process = nullptr;
+        running = false;
+        stopRequested = false;
+        monitor->notifyAll();
+    }
+    if (rasDescriptor.isFlowOn()) {
+        std::string text = std::to_string(result);
+        Trace::traceMethodExit(rasDescriptor, this, "run", &text, "long");
+    }
+    return result;
+}
+
+// Each pass: wait for the queue manager, start the child, wait for its end, decide.
+void ProcessController::superviseLoop(ProcessStreamReaderListener& output, ProcessStreamReaderListener& error)
+{
+    {
+        Synchronize hold(monitor);
+        TarnConnectionMonitor* previous = connectionMonitor;
+        if (previous) {
+            retiredMonitors.emplace_back(previous);   // a status request may still be reading it
+        }
+        connectionMonitor = new TarnConnectionMonitor(properties, productRoot);
+    }
+    RestartBudget budget(now());
+    currentApplicationRestartCount = 0;
+    bool firstStart = true;
+
+    for (;;) {
+        int maxCount = getMaxRestartCount();
+        int maxInterval = getMaxRestartInterval();
+        int maxDelay = getMaxRestartDelay();
+
+        if (requestState(ProcessControllerState::WAITING) != ProcessControllerState::WAITING) {
+            return;
+        }
+        bool stopping;
+        {
+            Synchronize hold(monitor);
+            stopping = stopRequested;
+        }
+        if (stopping || !connectionMonitor.load()->wait()) {
+            lastApplicationExitCode = 0;
+            return;
+        }
+        requestState(ProcessControllerState::STARTED);
+        {
+            Synchronize hold(monitor);
+            if (state != ProcessControllerState::STARTED) {
+                return;
+            }
+            if (stopRequested) {
+                lastApplicationExitCode = 0;
+                return;
+            }
+            delete process;
+            process = nullptr;
+            std::vector<std::string> args = getChildArguments();
+            std::vector<char*> vector;
+            for (std::string& arg : args) {
+                vector.push_back(&arg[0]);
+            }
+            vector.push_back(nullptr);
+            process = new KorrProcessImpl(static_cast<int>(args.size()), vector.data(), workingDirectory);
+            process->start();
+            if (firstStart) {
+                firstStart = false;
+            } else {
+                ++totalApplicationRestartCount;
+            }
+            currentApplicationRestartCount = budget.getCount();
+            EventLog::infoNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0007_STARTED_PROCESS", pid, appId,
+                                                              std::to_string(process->getProcessId())));
+            process->registerOutputStreamListener(output);
+            process->registerErrorStreamListener(error);
+            clientListener->notifyAppStarted();
+        }
+
+        // Only this thread replaces the child, so it is read here without the monitor.
+        int exit = process->waitForProcess();
+        lastApplicationExitCode = exit;
+        clientListener->notifyAppStopped();
+
+        Synchronize hold(monitor);
+        bool stopped = !state.isRunning() || stopRequested;
+        RestartBudget::Decision decision = budget.decide(stopped, exit, maxCount, maxInterval, maxDelay, now());
+        std::string exitText = std::to_string(exit);
+        std::string countText = std::to_string(decision.count);
+        std::string ageText = std::to_string(decision.windowSeconds);
+        std::string delayText = std::to_string(decision.delaySeconds);
+        std::string text = decision.inserts == 4 ? NLS::format(rasDescriptor, decision.key, exitText, countText, ageText, delayText)
+                           : decision.inserts == 3 ? NLS::format(rasDescriptor, decision.key, exitText, countText, ageText)
+                                                   : NLS::format(rasDescriptor, decision.key, exitText);
+        EventLog::infoNoFormat(rasDescriptor, text);
+        requestState(decision.next);
+        if (decision.delaySeconds > 0) {
+            // wakeup() and a stop end the delay early; the wait releases the monitor.
+            if (!stopRequested && state == ProcessControllerState::RECOVERING) {
+                monitor->wait(static_cast<long>(decision.delaySeconds) * 1000L);
+            }
+            budget.openWindow(now());
+        }
+        if (!state.isRunning()) {
+            return;
+        }
+    }
+}
+
+void ProcessController::stop(bool wait)
+{
+    if (rasDescriptor.isFlowOn()) {
+        Trace::traceMethodEntry(rasDescriptor, this, "stop", 1, wait ? "true" : "false");
+    }
+    Synchronize hold(monitor);
+    // Remembered, so that a run() that has not yet begun or is between two children ends.
+    if (initialized) {
+        stopRequested = true;
+    }
+    if (!running) {
+        if (rasDescriptor.isFlowOn()) {
+            Trace::exit(rasDescriptor, "stop");
+        }
+        return;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stopLimit);
+    TarnConnectionMonitor* cm = connectionMonitor;
+    if (cm) {
+        cm->stop();
+    }
+    long rc = clientListener ? clientListener->stopApp(stopLimit) : IPCMessage::STATUS_EXCEPTION;
+    if (rc == IPCMessage::STATUS_SUCCESS || rc == IPCMessage::STATUS_WARNING || process == nullptr) {
+        if (wait) {
+            long left = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+            // An application that accepted but does not go is ended like one that refused.
+            if (!waitStopComplete(left > 0 ? left : 0)) {
+                if (rasDescriptor.isOn(TraceLevel::MODERATE)) {
+                    Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "stop", 1,
+                                           "The application has not stopped in time; ending it");
+                }
+                forceStop(true);
+            }
+        }
+    } else {
+        forceStop(wait);
+    }
+    if (rasDescriptor.isFlowOn()) {
+        Trace::exit(rasDescriptor, "stop");
+    }
+}
+
+void ProcessController::forceStop(bool wait)
+{
+    if (rasDescriptor.isFlowOn()) {
+        Trace::traceMethodEntry(rasDescriptor, this, "forceStop", 1, wait ? "true" : "false");
+    }
+    Synchronize hold(monitor);
+    if (initialized) {
+        stopRequested = true;
+    }
+    if (process) {
+        process->stop();
+    }
+    if (wait) {
+        waitStopComplete();
+    }
+    if (rasDescriptor.isFlowOn()) {
+        Trace::exit(rasDescriptor, "forceStop");
+    }
+}
+
+// Called with the monitor held; every wait releases it, so run() can finish.
+void ProcessController::waitStopComplete() { waitStopComplete(-1); }
+
+bool ProcessController::waitStopComplete(long milliseconds)
+{
+    if (!running) {
+        return true;
+    }
+    TarnConnectionMonitor* cm = connectionMonitor;
+    if (cm) {
+        cm->stop();
+    }
+    monitor->notifyAll();   // ends a restart delay
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
+    while (running) {
+        if (milliseconds < 0) {
+            monitor->wait(-1);
+            continue;
+        }
+        long left = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+        if (left <= 0) {
+            return false;
+        }
+        monitor->wait(left);
+    }
+    return true;
+}
+
+bool ProcessController::isRunning() const
+{
+    Synchronize hold(monitor);
+    return running;
+}
+
+void ProcessController::shutdownAction(int code)
+{
+    setExitCode(code);
+    requestState(ProcessControllerState::ISTOPPING);
+    stop(false);
+}
+
+void ProcessController::outputDiagnosticsAction()
+{
+    if (clientListener) {
+        clientListener->onMessage(IPCMessage(0, IPCMessageType(IPCMessageType::JCOR).toString()));
+    }
+}
+
+int ProcessController::shutdown()
+{
+    if (rasDescriptor.isFlowOn()) {
+        Trace::traceMethodEntry(rasDescriptor, this, "shutdown", 0);
+    }
+    {
+        Synchronize hold(monitor);
+        if (!initialized) {
+            return 0;
+        }
+    }
+    if (isRunning()) {
+        KorrException e("Still running");
+        FFDC::capture(rasDescriptor, this, "shutdown", FFDC::PROBE_006(), &e);
+        return 70;
+    }
+    if (signalsHandled) {
+        KorrUtils::handleSignals(nullptr);   // no signal may reach a controller being taken apart
+        signalsHandled = false;
+    }
+    if (clientListener) {
+        clientListener->shutdown();
+        delete clientListener;
+        clientListener = nullptr;
+    }
+    delete connectionMonitor.exchange(nullptr);
+    retiredMonitors.clear();
+    int code = static_cast<int>(getExitCode());
+    EventLog::infoNoFormat(rasDescriptor,
+                           NLS::format(rasDescriptor, "ZRKPC0004_PROCESS_CONTROLLER_ENDED", std::to_string(code)));
+    if (fileLock == nullptr) {
+        if (rasDescriptor.isOn(TraceLevel::MODERATE)) {
+            Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "shutdown", 1, "File not locked");
+        }
+    } else {
+        // The file goes while the lock is still held, so that no other controller can have
+        // locked it in between and lose it.
+        if (std::remove(lockFileName.c_str()) != 0 && rasDescriptor.isOn(TraceLevel::MODERATE)) {
+            std::string error = KorrUtils::getLastErrorMessage();
+            Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "shutdown", 3, "Failed to delete file: ",
+                                   lockFileName.c_str(), error.c_str());
+        }
+        delete fileLock;
+        fileLock = nullptr;
+    }
+    if (rasDescriptor.isFlowOn()) {
+        std::string text = std::to_string(code);
+        Trace::traceMethodExit(rasDescriptor, this, "shutdown", &text, "int");
+    }
+    RAS::shutdown();
+    rasDescriptor = RasDescriptor();
+    {
+        Synchronize hold(monitor);
+        initialized = false;
+    }
+    return code;
+}
+
+NativeProperties ProcessController::getStatusProperties() const
+{
+    const KorrPropConstant& keys = KorrPropConstant::getInstance();
+    NativeProperties status;
+    status.setProperty(keys.processControllerStatus.getKey(), ProcessControllerState(stateValue.load()).toString());
+    status.setProperty(keys.lastApplicationExitCode.getKey(), std::to_string(lastApplicationExitCode.load()));
+    TarnConnectionMonitor* cm = connectionMonitor;
+    if (cm) {
+        status.setProperty(keys.queueManagerStatus.getKey(), cm->getState().toString());
+        status.setProperty(keys.queueManagerLastError.getKey(), std::to_string(cm->getLastError()));
+    }
+    status.setProperty(keys.currentApplicationRestartCount.getKey(), std::to_string(currentApplicationRestartCount.load()));
+    status.setProperty(keys.totalApplicationRestartCount.getKey(), std::to_string(totalApplicationRestartCount.load()));
+    return status;
+}
+
+std::ostream& operator<<(std::ostream& out, const ProcessController& c)
+{
+    return out << "ProcessController " << " state: " << ProcessControllerState(c.stateValue.load())
+               << " initialized: " << c.initialized << " pid: " << c.pid << " appId: " << c.appId
+               << " appIPCServiceName: " << c.appIPCServiceName << " workingDirectory: " << c.workingDirectory
+               << " logDirectory: " << c.logDirectory << " lockFileName: " << c.lockFileName;
+}
