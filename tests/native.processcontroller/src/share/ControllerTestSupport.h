@@ -76,8 +76,10 @@ class ControllerTest : public ::testing::Test
 {
 protected:
     // The queue manager counts as remote, so no start waits for it.
+public:
     static constexpr const char* REMOTE_QM = "agentQMgr=QM1\nagentQMgrHost=qm.example\n";
 
+protected:
     ControllerTest() : daemon(sim.path())
     {
         setenv("VELBRIX_IPC_DIR", ipc.path().c_str(), 1);
