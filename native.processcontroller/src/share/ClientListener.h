@@ -20,7 +20,7 @@ class ClientListener : public IPCListener
 {
 public:
     // How long stopApp() waits for the application's answer unless told otherwise.
-    static const long STOP_REPLY_LIMIT_MS = 30000;
+    static constexpr long STOP_REPLY_LIMIT_MS = 30000;
 
     // Creates and connects the server of serviceName; its KorrException leaves the constructor.
     ClientListener(ProcessController& controller, const std::string& serviceName, const std::string& appIPCServiceName);

@@ -30,7 +30,7 @@ class ProcessController : public KorrRunnable, private ProcessSignalActionHandle
 public:
     // How long stop() gives the application to answer its stop request and go before the
     // child is ended by force.
-    static const long STOP_LIMIT_MS = 30000;
+    static constexpr long STOP_LIMIT_MS = 30000;
 
     // argv is borrowed: it must outlive the controller.
     ProcessController(int argc, char** argv);

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "ControllerTestSupport.h"
+#include "KorrProcessImpl.h"
+#include "ProcessListener.h"
+
+namespace {
+
+// The controller supervising the sample agent, driven by the installed ostaractl.
+class ControllerEndToEndTest : public ControllerTest
+{
+protected:
+    int ostaractl(const std::vector<std::string>& args, std::string* output = nullptr)
+    {
+        std::vector<std::string> all = {std::string(OSTARA_BIN_DIR) + "/ostaractl", "A"};
+        all.insert(all.end(), args.begin(), args.end());
+        Words command(all);
+        std::ostringstream out;
+        ProcessListener listener(out);
+        KorrProcessImpl tool(command.argc(), command.argv(), dir());
+        tool.start();
+        tool.registerOutputStreamListener(listener);
+        int code = tool.waitForProcess();
+        if (output) {
+            *output = out.str();
+        }
+        return code;
+    }
+    // The process id of the agent's nth start (from 1), as the agent logged it.
+    std::string agentPid(std::size_t n)
+    {
+        std::vector<std::string> runs = agentRuns();
+        if (runs.size() < n) {
+            return "";
+        }
+        std::string line = runs[n - 1];
+        std::string::size_type at = line.find("pid=") + 4;
+        return line.substr(at, line.find(' ', at) - at);
+    }
+    static bool alive(const std::string& pid) { return std::filesystem::exists("/proc/" + pid); }
+};
+
+} // namespace
+
+TEST_F(ControllerEndToEndTest, StatusWhileRunningThenAControlledStop)
+{
+    ProcessController& c = make({agent()});
+    ASSERT_EQ(c.initialize(), 0);
+    startRun();
+    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty(); }));
+    std::string out;
+    ASSERT_TRUE(eventually([&] { return ostaractl({"status"}, &out) == 0 && out.find("STARTED") != std::string::npos; }));
+    EXPECT_NE(out.find("processControllerStatus=STARTED"), std::string::npos) << out;
+    EXPECT_NE(out.find("queueManagerStatus=UNKNOWN"), std::string::npos) << out;
+    EXPECT_NE(out.find("lastApplicationExitCode=78"), std::string::npos) << out;
+    // The agent got the Java options: it serves its own pipe, which takes relayed requests.
+    ASSERT_TRUE(eventually([&] { return ostaractl({"send", "GETA"}, &out) == 0; }));
+    EXPECT_NE(out.find("sample-agent run=1 pid=" + agentPid(1)), std::string::npos) << out;
+    EXPECT_EQ(ostaractl({"stop"}), 0);
+    ASSERT_TRUE(runEnds());
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(events("ZRKPC0022"), 1);
+    EXPECT_EQ(c.getState(), ProcessControllerState::STOPPED);
+    EXPECT_EQ(c.shutdown(), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir() + "/ostarapc.lck"));
+}
+
+TEST_F(ControllerEndToEndTest, ImmediateStopRepliesOnlyOnceTheAgentHasGone)
+{
+    ProcessController& c = make({agent()});
+    ASSERT_EQ(c.initialize(), 0);
+    startRun();
+    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty() && std::filesystem::exists(ipc.path() + "/PCA"); }));
+    std::string pid = agentPid(1);
+    EXPECT_EQ(ostaractl({"stop", "--immediate"}), 0);
+    EXPECT_FALSE(alive(pid));
+    ASSERT_TRUE(runEnds());
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(events("ZRKPC0022"), 1);
+    EXPECT_EQ(c.shutdown(), 0);
+}
+
+TEST_F(ControllerEndToEndTest, TraceChangeReachesTheNextStartAndWakeEndsTheRestartDelay)
+{
+    ProcessController& c =
+        make({agent(), "--exit=1,0", "--after-ms=200"}, std::string(REMOTE_QM) + "maxRestartCount=0\nmaxRestartDelay=3600\n");
+    ASSERT_EQ(c.initialize(), 0);
+    startRun();
+    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty(); }));
+    EXPECT_EQ(ostaractl({"trace", "com.quillon.velbrix.x=all"}), 1);   // relayed: the agent does not know it
+    EXPECT_EQ(c.getTraceSpecification(), "-Dcom.quillon.velbrix.traceSpecification=com.quillon.velbrix.x=all");
+    ASSERT_TRUE(eventAppears("ZRKPC0026"));
+    ASSERT_TRUE(eventually([&] { return c.getState() == ProcessControllerState::RECOVERING; }));
+    EXPECT_EQ(ostaractl({"wake"}), 0);
+    ASSERT_TRUE(runEnds());
+    EXPECT_EQ(result, 0);
+    std::vector<std::string> runs = agentRuns();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].find("traceSpecification"), std::string::npos);
+    EXPECT_NE(runs[1].find("args=-Dcom.quillon.velbrix.traceSpecification=com.quillon.velbrix.x=all "
+                           "-Dcom.quillon.velbrix.native.pc.processid="),
+              std::string::npos)
+        << runs[1];
+    EXPECT_EQ(c.shutdown(), 0);
+}
+
+TEST_F(ControllerEndToEndTest, AgentThatRefusesToStopIsForced)
+{
+    ProcessController& c = make({agent(), "--stop=refuse"});
+    ASSERT_EQ(c.initialize(), 0);
+    startRun();
+    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty() && std::filesystem::exists(ipc.path() + "/PCA"); }));
+    std::string pid = agentPid(1);
+    auto before = std::chrono::steady_clock::now();
+    c.stop(true);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    EXPECT_FALSE(alive(pid));
+    ASSERT_TRUE(runEnds());
+    EXPECT_EQ(result, 0);   // a forced child reads 0
+    EXPECT_EQ(agentRuns().size(), 1u);
+    EXPECT_EQ(c.shutdown(), 0);
+}
+
+TEST_F(ControllerEndToEndTest, DiagnosticsSignalIsRelayedToTheAgent)
+{
+    ProcessController& c = make({agent()});
+    ASSERT_EQ(c.initialize(), 0);
+    startRun();
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
+    testing::internal::CaptureStdout();
+    ProcessControllerTestAccess::outputDiagnosticsAction(c);
+    c.stop(true);
+    ASSERT_TRUE(runEnds());
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("diagnostics requested"), std::string::npos);
+    EXPECT_EQ(c.shutdown(), 0);
+}
