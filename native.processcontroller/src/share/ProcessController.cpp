@@ -505,6 +505,11 @@ long ProcessController::run()
                 }
             }
         }
+        if (rasDescriptor.isFlowOn()) {
+            std::string text = std::to_string(result);
+            Trace::traceMethodExit(rasDescriptor, this, "run", &text, "long");
+        }
+        // Past this block the controller may be taken apart: touch nothing of it after.
         Synchronize hold(monitor);
         requestState(ProcessControllerState::STOPPED);
         delete process;
@@ -512,10 +517,6 @@ long ProcessController::run()
         running = false;
         stopRequested = false;
         monitor->notifyAll();
-    }
-    if (rasDescriptor.isFlowOn()) {
-        std::string text = std::to_string(result);
-        Trace::traceMethodExit(rasDescriptor, this, "run", &text, "long");
     }
     return result;
 }

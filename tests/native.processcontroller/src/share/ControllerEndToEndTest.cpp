@@ -38,6 +38,12 @@ protected:
         return line.substr(at, line.find(' ', at) - at);
     }
     static bool alive(const std::string& pid) { return std::filesystem::exists("/proc/" + pid); }
+    // Once a child has started, run() has set up the Java environment; reading the state
+    // under the controller's monitor orders that before this thread starts ostaractl.
+    bool childStarted(ProcessController& c)
+    {
+        return eventually([&] { return c.getState() == ProcessControllerState::STARTED && !agentPid(1).empty(); });
+    }
 };
 
 } // namespace
@@ -47,7 +53,7 @@ TEST_F(ControllerEndToEndTest, StatusWhileRunningThenAControlledStop)
     ProcessController& c = make({agent()});
     ASSERT_EQ(c.initialize(), 0);
     startRun();
-    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty(); }));
+    ASSERT_TRUE(childStarted(c));
     std::string out;
     ASSERT_TRUE(eventually([&] { return ostaractl({"status"}, &out) == 0 && out.find("STARTED") != std::string::npos; }));
     EXPECT_NE(out.find("processControllerStatus=STARTED"), std::string::npos) << out;
@@ -70,7 +76,8 @@ TEST_F(ControllerEndToEndTest, ImmediateStopRepliesOnlyOnceTheAgentHasGone)
     ProcessController& c = make({agent()});
     ASSERT_EQ(c.initialize(), 0);
     startRun();
-    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty() && std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(childStarted(c));
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
     std::string pid = agentPid(1);
     EXPECT_EQ(ostaractl({"stop", "--immediate"}), 0);
     EXPECT_FALSE(alive(pid));
@@ -83,10 +90,10 @@ TEST_F(ControllerEndToEndTest, ImmediateStopRepliesOnlyOnceTheAgentHasGone)
 TEST_F(ControllerEndToEndTest, TraceChangeReachesTheNextStartAndWakeEndsTheRestartDelay)
 {
     ProcessController& c =
-        make({agent(), "--exit=1,0", "--after-ms=200"}, std::string(REMOTE_QM) + "maxRestartCount=0\nmaxRestartDelay=3600\n");
+        make({agent(), "--exit=1,0", "--after-ms=1000"}, std::string(REMOTE_QM) + "maxRestartCount=0\nmaxRestartDelay=3600\n");
     ASSERT_EQ(c.initialize(), 0);
     startRun();
-    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty(); }));
+    ASSERT_TRUE(childStarted(c));
     EXPECT_EQ(ostaractl({"trace", "com.quillon.velbrix.x=all"}), 1);   // relayed: the agent does not know it
     EXPECT_EQ(c.getTraceSpecification(), "-Dcom.quillon.velbrix.traceSpecification=com.quillon.velbrix.x=all");
     ASSERT_TRUE(eventAppears("ZRKPC0026"));
@@ -109,7 +116,8 @@ TEST_F(ControllerEndToEndTest, AgentThatRefusesToStopIsForced)
     ProcessController& c = make({agent(), "--stop=refuse"});
     ASSERT_EQ(c.initialize(), 0);
     startRun();
-    ASSERT_TRUE(eventually([&] { return !agentPid(1).empty() && std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(childStarted(c));
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
     std::string pid = agentPid(1);
     auto before = std::chrono::steady_clock::now();
     c.stop(true);
