@@ -4,10 +4,12 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <iostream>
 #include <sstream>
 
 #include "ClientListener.h"
+#include "ControllerCommandLine.h"
 #include "EventLog.h"
 #include "FFDC.h"
 #include "FileLock.h"
@@ -35,20 +37,9 @@ namespace {
 
 const char* const MESSAGES = "com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages";
 const char* const ELEMENTS = "com.quillon.velbrix.nativ.processcontroller.ZRKPCElements";
-const char* const TRACE_OPTION = "-Dcom.quillon.velbrix.traceSpecification=";
-const char* const DIRECTORY_OPTION = "-directory=";
-const char* const APPID_OPTION = "-appId=";
-const char* const FOREGROUND_OPTION = "-F";
-const char* const PROPERTIES_OPTION = "-properties=";
-const char* const ROOT_OPTION = "-Dcom.quillon.velbrix.product.root=";
+const char* const TRACE_OPTION = ControllerCommandLine::TRACE_OPTION;
 const char* const LOCK_FILE = "ostarapc.lck";
-const char* const JAVA_SUFFIXES[] = {"java", "java.exe", "javaw", "javaw.exe"};
 const long long MEGABYTE = 1048576;
-
-bool startsWith(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 bool endsWith(const std::string& text, const std::string& suffix)
 {
@@ -76,9 +67,7 @@ ProcessController::ProcessController(int c, char** v)
     if (!KorrUtils::getenv("VELBRIX_PC_DEBUG").empty()) {
         RAS::setDebugLevel(TraceLevel::VERBOSE);
     }
-    while (optionCount < argc && argv[optionCount] && argv[optionCount][0] == '-') {
-        ++optionCount;
-    }
+    optionCount = ControllerCommandLine(argc, argv).getOptionCount();
     if (optionCount < argc && argv[optionCount]) {
         appId = argv[optionCount];
     }
@@ -122,30 +111,20 @@ int ProcessController::initialize()
         return static_cast<int>(setExitCode(78));
     }
 
-    bool foreground = false;
-    bool directoryGiven = false;
-    std::string directory;
-    std::string propertiesPath;
+    ControllerCommandLine commandLine(argc, argv);
+    commandLine.scan();
+    if (!commandLine.getTraceSpecification().empty()) {
+        traceSpecification = commandLine.getTraceSpecification();
+    }
+    if (commandLine.isAppIdGiven()) {
+        appId = commandLine.getAppId();
+    }
+    productRoot = commandLine.getProductRoot();
+    bool foreground = commandLine.isForeground();
+    bool directoryGiven = commandLine.isDirectoryGiven();
     try {
-        for (int i = 0; i < argc; ++i) {
-            std::string arg = argv[i] ? argv[i] : "";
-            if (startsWith(arg, TRACE_OPTION)) {
-                traceSpecification = arg;
-            } else if (startsWith(arg, DIRECTORY_OPTION)) {
-                directory = arg.substr(std::string(DIRECTORY_OPTION).size());
-                directoryGiven = true;
-            } else if (startsWith(arg, APPID_OPTION)) {
-                appId = arg.substr(std::string(APPID_OPTION).size());
-            } else if (startsWith(arg, FOREGROUND_OPTION)) {
-                foreground = true;
-            } else if (startsWith(arg, PROPERTIES_OPTION)) {
-                propertiesPath = arg.substr(std::string(PROPERTIES_OPTION).size());
-            } else if (startsWith(arg, ROOT_OPTION)) {
-                productRoot = arg.substr(std::string(ROOT_OPTION).size());
-            }
-        }
-        if (!propertiesPath.empty()) {
-            properties.loadProperties(propertiesPath);
+        if (!commandLine.getPropertiesPath().empty()) {
+            properties.loadProperties(commandLine.getPropertiesPath());
         }
     } catch (const KorrException& e) {
         std::cerr << e.getMessage() << std::endl;
@@ -165,7 +144,7 @@ int ProcessController::initialize()
         }
     }
 
-    workingDirectory = directoryGiven ? directory : KorrUtils::getCwd();
+    workingDirectory = directoryGiven ? commandLine.getDirectory() : KorrUtils::getCwd();
     std::string logsLevel = KorrUtils::separator() + "logs";
     logDirectory = workingDirectory;
     if (!endsWith(workingDirectory, logsLevel)) {
@@ -173,22 +152,16 @@ int ProcessController::initialize()
     }
     KorrEnvironment::setProperty("com.quillon.velbrix.native.logdir", logDirectory);
 
-    std::string applicationName = argv[optionCount];
-    std::string applicationArgs;
-    for (int i = optionCount + 1; i < argc; ++i) {
-        applicationArgs += (i > optionCount + 1 ? " " : "") + std::string(argv[i] ? argv[i] : "");
-    }
-    std::string programArgs;
-    for (int i = 0; i < argc; ++i) {
-        programArgs += (i > 0 ? " " : "") + std::string(argv[i] ? argv[i] : "");
-    }
+    std::string applicationName = commandLine.getProgram();
+    std::string applicationArgs = commandLine.applicationArguments();
+    std::string programArgs = commandLine.allArguments();
     LogFileProperties eventLog(logDirectory + "/" + "pcevent%g.log", bytes(outputLogSize), outputLogFiles, true, true);
     eventLog.addApplicationProperty("applicationIdentifier", appId);
     eventLog.addApplicationProperty("applicationName", applicationName);
     eventLog.addApplicationProperty("applicationCommandLineArgs", applicationArgs);
     LogFileProperties traceLog(logDirectory + "/" + "pctrace" + pid + "/" + "pctrace" + pid + ".txt.%g",
                                bytes(traceSize), traceFiles, false, false);
-    traceLog.addApplicationProperty("programName", argv[0] ? argv[0] : "");
+    traceLog.addApplicationProperty("programName", commandLine.word(0));
     traceLog.addApplicationProperty("programCommandLineArgs", programArgs);
 
     if (KorrUtils::mkdirs(logDirectory, true) != 0) {
@@ -205,7 +178,7 @@ int ProcessController::initialize()
         RAS::setLevel(specification.substr(std::string(TRACE_OPTION).size()));
     }
     if (!directoryGiven) {
-        EventLog::warningNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0002_DIR_NOT_DEFINED", DIRECTORY_OPTION));
+        EventLog::warningNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0002_DIR_NOT_DEFINED", "-directory="));
     }
 
     lockFileName = workingDirectory + "/" + LOCK_FILE;
@@ -319,27 +292,11 @@ void ProcessController::setTraceSpecification(const std::string& specification)
     traceSpecification = TRACE_OPTION + specification;
 }
 
-bool ProcessController::isJava(const std::string& program) const
-{
-    for (const char* suffix : JAVA_SUFFIXES) {
-        if (endsWith(program, suffix)) {
-            return true;
-        }
-    }
-    return false;
-}
+bool ProcessController::isJava(const std::string& program) const { return ControllerCommandLine::isJava(program); }
 
-// Drops "<sep>bin<sep>" and the executable name without looking at them: ".../jre/bin/java"
-// gives ".../jre".
 std::string ProcessController::getJavaHome(const std::string& program) const
 {
-    for (const char* suffix : JAVA_SUFFIXES) {
-        if (endsWith(program, suffix)) {
-            std::string::size_type p = program.size() - std::string(suffix).size();
-            return p > 4 ? program.substr(0, p - 5) : std::string();
-        }
-    }
-    return std::string();
+    return ControllerCommandLine::getJavaHome(program);
 }
 
 int ProcessController::parseIntArgumentValue(const std::string& name, const std::string& value, int min,
@@ -357,29 +314,14 @@ int ProcessController::parseIntArgumentValue(const std::string& name, const std:
 
 std::vector<std::string> ProcessController::getChildArguments() const
 {
-    std::vector<std::string> args;
-    if (optionCount >= argc || argv[optionCount] == nullptr) {
-        return args;
+    std::vector<std::string> extra;
+    ControllerCommandLine commandLine(argc, argv);
+    if (commandLine.hasProgram() && isJava(commandLine.getProgram())) {
+        extra.push_back("-Dcom.quillon.velbrix.native.pc.processid=" + pid);
+        extra.push_back("-Dcom.quillon.velbrix.ipc.service.name=" + appIPCServiceName);
+        extra.push_back("-Dcom.quillon.velbrix.native.pc.lockFileName=" + lockFileName);
     }
-    std::string program = argv[optionCount];
-    args.push_back(program);
-    std::string specification = getTraceSpecification();
-    if (!specification.empty()) {
-        args.push_back(specification);
-    }
-    if (isJava(program)) {
-        args.push_back("-Dcom.quillon.velbrix.native.pc.processid=" + pid);
-        args.push_back("-Dcom.quillon.velbrix.ipc.service.name=" + appIPCServiceName);
-        args.push_back("-Dcom.quillon.velbrix.native.pc.lockFileName=" + lockFileName);
-    }
-    // A trace option among the application's arguments was taken over above.
-    for (int i = optionCount + 1; i < argc; ++i) {
-        std::string arg = argv[i] ? argv[i] : "";
-        if (!startsWith(arg, TRACE_OPTION)) {
-            args.push_back(arg);
-        }
-    }
-    return args;
+    return commandLine.childArguments(getTraceSpecification(), extra);
 }
 
 void ProcessController::setStopLimit(long milliseconds)
@@ -484,6 +426,11 @@ long ProcessController::run()
                 if (!known) {
                     FFDC::capture(rasDescriptor, this, "run", FFDC::PROBE_005(), &e);
                 }
+                setExitCode(70);
+            } catch (const std::exception& e) {
+                // Whatever went wrong, supervision ends below as usual: running is cleared.
+                KorrException unexpected(std::string("Unexpected exception: ") + e.what());
+                FFDC::capture(rasDescriptor, this, "run", FFDC::PROBE_005(), &unexpected);
                 setExitCode(70);
             }
             {

@@ -198,10 +198,6 @@ public:
     static void outputDiagnosticsAction(ProcessController& c) { c.outputDiagnosticsAction(); }
     static std::string getJavaHome(const ProcessController& c, const std::string& p) { return c.getJavaHome(p); }
     static bool isJava(const ProcessController& c, const std::string& p) { return c.isJava(p); }
-    static int parseInt(const ProcessController& c, const std::string& v, int min, int max)
-    {
-        return c.parseIntArgumentValue("-count=", v, min, max);
-    }
 };
 
 #endif

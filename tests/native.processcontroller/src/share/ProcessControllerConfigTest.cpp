@@ -230,21 +230,3 @@ TEST_F(ControllerTest, PipeNameAlreadyServedIs78AndLeavesNoLockFile)
     EXPECT_NE(eventLog().find("ZRKNV0087"), std::string::npos);
     squatter->disconnect();
 }
-
-TEST_F(ControllerTest, NumbersOfOptionsAreReadStrictly)
-{
-    ProcessController& c = make({"prog"});
-    EXPECT_EQ(ProcessControllerTestAccess::parseInt(c, "12", 1, 20), 12);
-    try {
-        ProcessControllerTestAccess::parseInt(c, "21", 1, 20);
-        FAIL();
-    } catch (const KorrException& e) {
-        EXPECT_NE(e.getMessage().find("ZRKPC0005"), std::string::npos);
-    }
-    try {
-        ProcessControllerTestAccess::parseInt(c, "x", 1, 20);
-        FAIL();
-    } catch (const KorrException& e) {
-        EXPECT_NE(e.getMessage().find("ZRKPC0006"), std::string::npos);
-    }
-}
