@@ -142,3 +142,14 @@ TEST_F(ControllerEndToEndTest, DiagnosticsSignalIsRelayedToTheAgent)
     EXPECT_NE(testing::internal::GetCapturedStdout().find("diagnostics requested"), std::string::npos);
     EXPECT_EQ(c.shutdown(), 0);
 }
+
+TEST_F(ControllerEndToEndTest, ControlFileSteersTheAgentBetweenStarts)
+{
+    work.write("sample-agent.control", "--exit=3,0\n");
+    ProcessController& c = make({agent()});
+    ASSERT_EQ(c.initialize(), 0);
+    EXPECT_EQ(c.run(), 0);
+    EXPECT_EQ(agentRuns().size(), 2u);
+    EXPECT_EQ(events("ZRKPC0027"), 1);
+    EXPECT_EQ(c.shutdown(), 0);
+}

@@ -4,6 +4,7 @@
 #include "IPCClient.h"
 #include "IPCMessage.h"
 #include "KorrPropConstant.h"
+#include "KorrUtils.h"
 
 namespace {
 
@@ -36,6 +37,31 @@ TEST_F(ControllerTest, ExitCodes0And2EndSupervisionAnd78NeverRestarts)
         EXPECT_EQ(c.shutdown(), code);
         EXPECT_FALSE(std::filesystem::exists(dir() + "/ostarapc.lck"));
     }
+}
+
+TEST_F(ControllerTest, JavaChildGetsJavaHomeAndTheBinDirectoryAndOtherProgramsLeaveTheEnvironmentAlone)
+{
+    std::string path = KorrUtils::getenv("PATH");
+    unsetenv("JAVA_HOME");
+    {
+        ProcessController& c = make({"/bin/false"}, budget("maxRestartCount=0\n"));
+        ASSERT_EQ(c.initialize(), 0);
+        EXPECT_EQ(c.run(), 1);
+        EXPECT_EQ(KorrUtils::getenv("JAVA_HOME"), "");
+        EXPECT_EQ(KorrUtils::getenv("PATH"), path);
+        EXPECT_EQ(c.shutdown(), 1);
+    }
+    TearDown();
+    ProcessController& c = make({"-F", "-directory=" + dir(), "-appId=A", "-properties=" + properties(REMOTE_QM),
+                                 "-Dcom.quillon.velbrix.product.root=/opt/prod", agent(), "--exit=0"},
+                                "", true);
+    ASSERT_EQ(c.initialize(), 0);
+    EXPECT_EQ(c.run(), 0);
+    EXPECT_EQ(KorrUtils::getenv("JAVA_HOME"), std::string(OSTARA_TOOLS_DIR) + "/fakejdk");
+    EXPECT_EQ(KorrUtils::getenv("PATH"), "/opt/prod/../bin64:" + path);
+    setenv("PATH", path.c_str(), 1);
+    unsetenv("JAVA_HOME");
+    EXPECT_EQ(c.shutdown(), 0);
 }
 
 TEST_F(ControllerTest, FourQuickFailuresRestartAndTheFifthStopsWithTheBudgetMessage)
@@ -123,7 +149,7 @@ TEST_F(ControllerTest, QueueManagerUnavailableGoesBackToWaitingForIt)
     ProcessController& c = make({"-F", "-directory=" + dir(), "-appId=A",
                                  "-Dcom.quillon.velbrix.product.root=" + std::string(OSTARA_PRODUCT_ROOT),
                                  "-properties=" + properties("agentQMgr=QM1\nagentQMgrRetryInterval=3600\n"), agent(),
-                                 "--exit=75,0", "--after-ms=300"},
+                                 "--exit=75,0", "--after-ms=1000"},
                                 "", true);
     ASSERT_EQ(c.initialize(), 0);
     startRun();
