@@ -1,7 +1,9 @@
-// Entry point of the service program. The service host is not built yet: say how the
-// program will be called and fail, so that nobody mistakes it for a working service.
+// Entry point of the service program. The installer works; the service host is not built
+// yet: say how the program will be called and fail, so that nobody mistakes it for a service.
 #include <cstdio>
 #include <cstring>
+
+#include "serviceInstaller.h"
 
 int main(int argc, char** argv)
 {
@@ -11,6 +13,9 @@ int main(int argc, char** argv)
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(usage, stdout);
         return 0;
+    }
+    if (argc > 1 && std::strncmp(argv[1], "-install", 8) == 0) {
+        return install(argc - 2, argv + 2);
     }
     std::fputs(usage, stderr);
     std::fputs("ostarapcservice: the service host is not available in this build\n", stderr);

@@ -1,0 +1,49 @@
+// The status record a service reports to its service manager, with the state, control and
+// acceptance codes of that record, and its form as a systemd notification.
+#ifndef OSTARAPCSERVICE_SERVICESTATUS_H
+#define OSTARAPCSERVICE_SERVICESTATUS_H
+
+#include <string>
+
+class ServiceStatus
+{
+public:
+    static const unsigned int OWN_PROCESS = 16;
+
+    // Current states.
+    static const unsigned int STOPPED = 1;
+    static const unsigned int START_PENDING = 2;
+    static const unsigned int STOP_PENDING = 3;
+    static const unsigned int RUNNING = 4;
+
+    // Accepted controls, combined by or.
+    static const unsigned int ACCEPT_STOP = 1;
+    static const unsigned int ACCEPT_PAUSE_CONTINUE = 2;
+    static const unsigned int ACCEPT_SHUTDOWN = 4;
+
+    // Controls a handler receives. On systemd SIGTERM and SIGINT are STOP, SIGHUP is INTERROGATE.
+    static const unsigned int CONTROL_STOP = 1;
+    static const unsigned int CONTROL_INTERROGATE = 4;
+    static const unsigned int CONTROL_SHUTDOWN = 5;
+
+    // The exit code that says serviceSpecificExitCode holds the reason.
+    static const unsigned int SERVICE_SPECIFIC_ERROR = 1066;
+
+    ServiceStatus();
+
+    // The notification systemd understands: READY=1 when running, STOPPING=1 and
+    // EXTEND_TIMEOUT_USEC= (the wait hint) when stopping, and always STATUS= in words.
+    std::string notifyMessage() const;
+    // "Starting", "Running", "Stopping", "Stopped", or "State N" for anything else.
+    static std::string stateText(unsigned int state);
+
+    unsigned int serviceType;
+    unsigned int currentState;
+    unsigned int controlsAccepted;
+    unsigned int win32ExitCode;
+    unsigned int serviceSpecificExitCode;
+    unsigned int checkPoint;
+    unsigned int waitHint;   // milliseconds
+};
+
+#endif

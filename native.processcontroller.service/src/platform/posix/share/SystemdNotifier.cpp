@@ -1,0 +1,72 @@
+#include "SystemdNotifier.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex openLock;
+
+} // namespace
+
+SystemdNotifier* SystemdNotifier::fromEnvironment()
+{
+    const char* name = std::getenv("NOTIFY_SOCKET");
+    std::string socketName = name ? name : "";
+    ::unsetenv("NOTIFY_SOCKET");
+    return new SystemdNotifier(socketName);
+}
+
+SystemdNotifier::SystemdNotifier(const std::string& name) : socketName(name), fd(-1) {}
+
+SystemdNotifier::~SystemdNotifier()
+{
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+bool SystemdNotifier::notify(const std::string& message)
+{
+    if (socketName.empty()) {
+        return true;
+    }
+    struct sockaddr_un address;
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    // Only absolute paths and abstract names are accepted, as sd_notify does.
+    if ((socketName[0] != '/' && socketName[0] != '@') || socketName.size() > sizeof address.sun_path) {
+        errno = EINVAL;
+        return false;
+    }
+    std::memcpy(address.sun_path, socketName.data(), socketName.size());
+    socklen_t length = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + socketName.size());
+    if (socketName[0] == '@') {
+        address.sun_path[0] = '\0';
+    } else if (socketName.size() < sizeof address.sun_path) {
+        length += 1;   // the terminating zero of a path
+    }
+    int socket;
+    {
+        std::lock_guard<std::mutex> hold(openLock);
+        if (fd < 0) {
+            fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        }
+        socket = fd;
+    }
+    if (socket < 0) {
+        return false;
+    }
+    ssize_t sent;
+    do {
+        sent = ::sendto(socket, message.data(), message.size(), MSG_NOSIGNAL,
+                        reinterpret_cast<const struct sockaddr*>(&address), length);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(message.size());
+}

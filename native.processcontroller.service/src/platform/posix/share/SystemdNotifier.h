@@ -1,0 +1,33 @@
+// Sends notifications to systemd as sd_notify does: one datagram to the Unix socket named by
+// NOTIFY_SOCKET, a path or, after "@", a name in the abstract namespace. Without a socket
+// name nothing is sent and every notification succeeds.
+#ifndef OSTARAPCSERVICE_SYSTEMDNOTIFIER_H
+#define OSTARAPCSERVICE_SYSTEMDNOTIFIER_H
+
+#include <string>
+
+class SystemdNotifier
+{
+public:
+    // Takes the socket name from NOTIFY_SOCKET and removes the variable from the environment,
+    // so that the supervised application, which is not the service's main process, does not
+    // inherit it.
+    static SystemdNotifier* fromEnvironment();
+
+    explicit SystemdNotifier(const std::string& socketName);
+    virtual ~SystemdNotifier();
+
+    bool isEnabled() const { return !socketName.empty(); }
+    const std::string& getSocketName() const { return socketName; }
+    // False, with errno set, when the datagram could not be sent; safe from any thread.
+    bool notify(const std::string& message);
+
+private:
+    SystemdNotifier(const SystemdNotifier&);
+    SystemdNotifier& operator=(const SystemdNotifier&);
+
+    std::string socketName;
+    int fd;   // -1 until the first notification
+};
+
+#endif

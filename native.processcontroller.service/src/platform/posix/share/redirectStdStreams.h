@@ -1,0 +1,15 @@
+// Points the service's standard output and error at "stdout.log" and "stderr.log" in
+// <directory>/logs, or in the temporary directory ($TMP, else /tmp) when that cannot be had.
+// Both streams move together or not at all (open, then dup2), so a failure never leaves a
+// stream closed; a file that is a symbolic link or belongs to another user is refused, which
+// matters in a shared temporary directory.
+#ifndef OSTARAPCSERVICE_REDIRECTSTDSTREAMS_H
+#define OSTARAPCSERVICE_REDIRECTSTDSTREAMS_H
+
+#include <string>
+
+// Returns the directory the streams now write to. Throws KorrException "Failed to redirect
+// stdout or stderr due to error: ..." when neither directory could take them.
+std::string redirectStdStreams(const std::string& directory);
+
+#endif

@@ -1,0 +1,24 @@
+#include "reportEvent.h"
+
+#include <mutex>
+#include <syslog.h>
+
+namespace {
+
+// openlog keeps the ident pointer and is process-wide: one event at a time.
+std::mutex eventLock;
+
+} // namespace
+
+void reportEvent(const std::string& source, const std::string& text)
+{
+    std::lock_guard<std::mutex> hold(eventLock);
+    ::openlog(source.c_str(), LOG_PID, LOG_DAEMON);
+    ::syslog(LOG_ERR, "%s: %s", source.c_str(), text.c_str());
+    ::closelog();
+}
+
+void reportFailure(const std::string& operation, const std::string& source, const std::string& detail)
+{
+    reportEvent(source, operation + " failed with error " + detail);
+}

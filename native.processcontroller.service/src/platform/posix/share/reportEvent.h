@@ -1,0 +1,13 @@
+// Error events of the service program. On POSIX an event goes to syslog(3) with the source as
+// its ident, facility daemon, priority LOG_ERR, and the source and the text joined by ": ".
+#ifndef OSTARAPCSERVICE_REPORTEVENT_H
+#define OSTARAPCSERVICE_REPORTEVENT_H
+
+#include <string>
+
+// Writes one error event; failures are ignored.
+void reportEvent(const std::string& source, const std::string& text);
+// reportEvent(source, operation + " failed with error " + detail).
+void reportFailure(const std::string& operation, const std::string& source, const std::string& detail);
+
+#endif
