@@ -1,6 +1,6 @@
 // Support for the service program's tests: a program run with its own environment and
-// captured output, a datagram socket that plays systemd's notification socket, and a run
-// under a private /dev/log (a mount namespace) that records what the program sent to syslog.
+// captured output, a datagram socket playing systemd's notification socket, and a run under a
+// private /dev/log (a mount namespace) that records what the program sent to syslog.
 #ifndef OSTARAPCSERVICE_TEST_SERVICETESTSUPPORT_H
 #define OSTARAPCSERVICE_TEST_SERVICETESTSUPPORT_H
 
@@ -9,22 +9,17 @@
 #include <string>
 #include <vector>
 
-// A program started with posix_spawn; standard output and error go to one captured pipe.
 class ProgramRun
 {
 public:
-    // env entries ("NAME=value") are added to, or replace those of, this process's environment;
-    // "NAME=" with nothing after the "=" removes NAME.
+    // env entries "NAME=value" are added to this process's environment (replacing NAME).
     ProgramRun(const std::vector<std::string>& argv, const std::vector<std::string>& env);
     ~ProgramRun();
-
-    pid_t pid() const { return child; }
     void signal(int number);
-    // The exit status (0-255), 128 + N after signal N, or -1 when it had not ended by the
-    // deadline (it is killed then).
+    // The exit status, 128 + N after signal N, -1 when it had not ended by the deadline.
     int wait(int timeoutMs);
-    // Standard output and error as captured so far (all of it after wait()).
-    const std::string& output();
+    // Standard output and error, as captured by wait().
+    const std::string& output() const { return captured; }
 
 private:
     ProgramRun(const ProgramRun&);
@@ -37,18 +32,14 @@ private:
     std::string captured;
 };
 
-// A datagram socket bound at path; receives what a notifier sends.
 class NotifySocket
 {
 public:
     explicit NotifySocket(const std::string& path);
     ~NotifySocket();
     const std::string& path() const { return socketPath; }
-    // The next datagram, or "" when none came before the deadline.
+    // The next datagram; "" when none came before the deadline. Each is kept in received.
     std::string receive(int timeoutMs);
-    // Receives until a datagram contains text; every datagram received is kept in received.
-    bool waitFor(const std::string& text, int timeoutMs);
-
     std::vector<std::string> received;
 
 private:
@@ -56,20 +47,14 @@ private:
     int fd;
 };
 
-// The argv of the test binary in the role that runs argv with a datagram socket as /dev/log (in a mount
-// namespace of its own) and writes each received syslog message, one per line, to logFile.
-// Its exit status is the program's; SYSLOG_ROLE_UNAVAILABLE when the namespace cannot be made
-// (not root, no mount rights).
-// Run it with PRIVATE_DEVLOG_ROLE in its environment.
-std::vector<std::string> underPrivateDevLog(const std::string& logFile, const std::vector<std::string>& argv);
-const char* const PRIVATE_DEVLOG_ROLE = "OSTARA_TEST_CHILD=private_devlog";
-const int SYSLOG_ROLE_UNAVAILABLE = 77;
+// Runs argv with a socket as /dev/log in a mount namespace of its own; syslog gets one entry
+// per message received. Returns the program's exit status, or SYSLOG_UNAVAILABLE when no
+// namespace can be made (not root).
+int runWithSyslog(const std::vector<std::string>& argv, const std::string& workDir, std::vector<std::string>& syslog);
+const int SYSLOG_UNAVAILABLE = 77;
 
-// Path of the staged service program.
 std::string serviceProgram();
-// Lines of a file; empty when it cannot be read.
 std::vector<std::string> readLines(const std::string& path);
-std::string readFile(const std::string& path);
 // Index of the first line at or after from that contains text; -1 if none.
 int findLine(const std::vector<std::string>& lines, const std::string& text, int from = 0);
 

@@ -1,0 +1,182 @@
+// The staged service program driven as systemd would drive it: a notification socket, signals
+// for the controls, syslog for events, and the sample agent as the supervised application.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "NLS.h"
+#include "ServiceLog.h"
+#include "ServiceTestSupport.h"
+#include "TempDir.h"
+
+namespace {
+
+const int LIMIT_MS = 60000;
+
+std::string agent() { return std::string(OSTARA_TOOLS_DIR) + "/fakejdk/bin/java"; }
+
+std::string serviceLogIn(const std::string& dir)
+{
+    return dir + "/service" + std::to_string(ServiceLog::dateNumber(std::time(nullptr))) + ".log";
+}
+
+// A service whose agent works in work/ against a queue manager reached over the network, so
+// that the controller starts it without waiting.
+struct ServiceSetup
+{
+    explicit ServiceSetup(const std::string& base, const std::string& properties = "")
+        : name(base + std::to_string(getpid()))
+    {
+        mkdir(dir.file("work").c_str(), 0755);
+        dir.write("agent.properties", "agentQMgr=QM1\nagentQMgrHost=qm.example\n" + properties);
+    }
+    std::vector<std::string> argv(const std::vector<std::string>& program) const
+    {
+        std::vector<std::string> all = {serviceProgram(), name, dir.path(), "Info", "-directory=" + dir.file("work"),
+                                        "-appId=" + name, "-properties=" + dir.file("agent.properties"),
+                                        "-Dcom.quillon.velbrix.product.root=" OSTARA_PRODUCT_ROOT};
+        all.insert(all.end(), program.begin(), program.end());
+        return all;
+    }
+    std::vector<std::string> serviceLog() const { return readLines(serviceLogIn(dir.file("logs"))); }
+
+    TempDir dir;
+    std::string name;
+};
+
+} // namespace
+
+TEST(OstarapcserviceTest, TooFewArgumentsFailWithExitStatus1)
+{
+    ProgramRun none({serviceProgram()}, {});
+    EXPECT_EQ(1, none.wait(LIMIT_MS));
+    EXPECT_EQ(0u, none.output().find("Insufficient arguments\n")) << none.output();
+
+    TempDir dir;
+    std::vector<std::string> syslog;
+    int status = runWithSyslog({serviceProgram(), "lonely"}, dir.path(), syslog);
+    if (status == SYSLOG_UNAVAILABLE) {
+        GTEST_SKIP() << "syslog is observed in a mount namespace, which needs root";
+    }
+    EXPECT_EQ(1, status);
+    ASSERT_EQ(1u, syslog.size());
+    // Facility daemon, priority error (<27>), the service name as ident and as first string.
+    EXPECT_EQ(0u, syslog[0].find("<27>"));
+    EXPECT_NE(std::string::npos, syslog[0].find(" lonely[")) << syslog[0];
+    EXPECT_NE(std::string::npos, syslog[0].find("]: lonely: serviceMain failed with error Insufficient service arguments"))
+        << syslog[0];
+}
+
+// The whole life of a service: READY=1 once the controller thread runs, SIGHUP asks for the
+// status again, SIGTERM stops the agent cleanly, and the service log tells it all in order.
+TEST(OstarapcserviceTest, ReportsItsLifeToSystemdAndStopsCleanlyOnSigterm)
+{
+    ServiceSetup s("life");
+    NotifySocket notify(s.dir.file("notify"));
+    std::vector<std::string> argv = s.argv({agent()});
+    ProgramRun service(argv, {"NOTIFY_SOCKET=" + notify.path()});
+    EXPECT_EQ("STATUS=Starting", notify.receive(LIMIT_MS));
+    EXPECT_EQ("READY=1\nSTATUS=Running", notify.receive(LIMIT_MS));
+    service.signal(SIGHUP);
+    EXPECT_EQ("READY=1\nSTATUS=Running", notify.receive(LIMIT_MS));
+    for (int i = 0; i < 500 && s.dir.read("work/sample-agent.log").empty(); ++i) {
+        usleep(20000);
+    }
+    service.signal(SIGTERM);
+    EXPECT_EQ("STOPPING=1\nEXTEND_TIMEOUT_USEC=600000000\nSTATUS=Stopping", notify.receive(LIMIT_MS));
+    EXPECT_EQ(0, service.wait(LIMIT_MS)) << service.output();
+    while (!notify.receive(1000).empty()) {
+    }
+    EXPECT_EQ("STATUS=Stopped", notify.received.back());
+
+    std::vector<std::string> expected = {"Service " + s.name + " starting", "logDirectory is: " + s.dir.file("logs"),
+                                         "logLevel is: Info", "service arguments:"};
+    for (size_t i = 0; i < argv.size(); ++i) {
+        expected.push_back("arg[" + std::to_string(i) + "] : " + argv[i]);
+    }
+    for (std::string line : {"ProcessController starting", "Service stop requested", "Service stop complete",
+                             "ProcessController shutdown requested", "ProcessController shutdown, exit status: 0",
+                             "Service exiting"}) {
+        expected.push_back(line.compare(0, 8, "Service ") == 0 ? line.insert(8, s.name + " ") : line);
+    }
+    std::vector<std::string> lines = s.serviceLog();
+    ASSERT_EQ(expected.size(), lines.size()) << s.dir.read("logs/" + serviceLogIn("").substr(1));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(ServiceLog::timeStamp(std::time(nullptr)).size(), lines[i].find("] ") + 1) << lines[i];
+        EXPECT_EQ(expected[i], lines[i].substr(lines[i].find("] ") + 2));
+    }
+    // The agent was asked to stop rather than killed, and wrote through the service's streams.
+    EXPECT_NE(std::string::npos, s.dir.read("logs/stdout.log").find("sample-agent: run 1 exits with 0"));
+    EXPECT_EQ(0, access(s.dir.file("logs/stderr.log").c_str(), F_OK));
+}
+
+// A JVM finds the runtime library first on its library path (and the product's programs on its
+// search path); systemd's socket is not passed on.
+TEST(OstarapcserviceTest, PutsTheJavaLibraryDirectoryFirstForTheApplication)
+{
+    ServiceSetup s("env");
+    mkdir(s.dir.file("jdk").c_str(), 0755);
+    mkdir(s.dir.file("jdk/bin").c_str(), 0755);
+    std::string java = s.dir.write("jdk/bin/java", "#!/bin/sh\necho \"LD_LIBRARY_PATH=$LD_LIBRARY_PATH\"\n"
+                                                   "echo \"PATH=$PATH\"\necho \"NOTIFY_SOCKET=${NOTIFY_SOCKET-unset}\"\n");
+    chmod(java.c_str(), 0755);
+    NotifySocket notify(s.dir.file("notify"));
+    ProgramRun service(s.argv({java}), {"NOTIFY_SOCKET=" + notify.path(), "LD_LIBRARY_PATH=/opt/inherited"});
+    EXPECT_EQ(0, service.wait(LIMIT_MS)) << service.output();
+    std::string out = s.dir.read("logs/stdout.log");
+    EXPECT_NE(std::string::npos, out.find("LD_LIBRARY_PATH=" OSTARA_PRODUCT_ROOT "/../java/lib64:/opt/inherited\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("PATH=" OSTARA_PRODUCT_ROOT "/../bin64:")) << out;
+    EXPECT_NE(std::string::npos, out.find("NOTIFY_SOCKET=unset\n")) << out;
+}
+
+// An agent that ends for good because its queue manager is unavailable leaves the service with
+// exit status 75 and one error in syslog; a clean end leaves 0 and no event.
+TEST(OstarapcserviceTest, TheControllerExitStatusIsTheServiceExitStatusAndANonZeroOneAnEvent)
+{
+    ServiceSetup failing("qmgone", "maxRestartCount=0\n");
+    std::vector<std::string> syslog;
+    int status = runWithSyslog(failing.argv({agent(), "--exit=75"}), failing.dir.path(), syslog);
+    if (status == SYSLOG_UNAVAILABLE) {
+        ProgramRun run(failing.argv({agent(), "--exit=75"}), {});
+        EXPECT_EQ(75, run.wait(LIMIT_MS));
+        GTEST_SKIP() << "exit status checked; syslog is observed in a mount namespace, which needs root";
+    }
+    EXPECT_EQ(75, status);
+    ASSERT_EQ(1u, syslog.size());
+    std::string text = NLS::format("com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages",
+                                   "ZRKPC0058_QM_UNAVAILABLE", failing.name);
+    EXPECT_NE(std::string::npos, syslog[0].find("]: " + failing.name + ": " + text)) << syslog[0];
+    EXPECT_GE(findLine(failing.serviceLog(), "ProcessController shutdown, exit status: 75"), 0);
+
+    ServiceSetup clean("clean");
+    EXPECT_EQ(0, runWithSyslog(clean.argv({agent(), "--exit=0"}), clean.dir.path(), syslog));
+    EXPECT_TRUE(syslog.empty()) << syslog[0];
+}
+
+// The log directory cannot be made: the three files go to TMP with a warning in stderr.log, and
+// the second start of the day appends to the same service log. The controller cannot even
+// initialise (no application program): a failure too, although its shutdown() reports 0.
+TEST(OstarapcserviceTest, FallsBackToTmpAndAControllerThatFailsToInitialiseFailsTheService)
+{
+    TempDir dir, tmp;
+    std::string notADirectory = dir.write("plain-file", "");
+    for (int start = 0; start < 2; ++start) {
+        ProgramRun run({serviceProgram(), "tmp", notADirectory, "Fine", "-directory=" + dir.path()}, {"TMP=" + tmp.path()});
+        EXPECT_EQ(78, run.wait(LIMIT_MS)) << run.output();
+    }
+    EXPECT_EQ(0u, tmp.read("stderr.log")
+                      .find("Using TMP directory as could not create directory " + notADirectory +
+                            "/logs due to error: Not a directory\n"))
+        << tmp.read("stderr.log");
+    EXPECT_EQ(0, access(tmp.file("stdout.log").c_str(), F_OK));
+    std::vector<std::string> lines = readLines(serviceLogIn(tmp.path()));
+    int first = findLine(lines, "logDirectory is: " + tmp.path());
+    EXPECT_GE(first, 0);
+    EXPECT_GE(findLine(lines, "ProcessController shutdown, exit status: 78", first), 0);
+    EXPECT_GE(findLine(lines, "logDirectory is: " + tmp.path(), first + 1), 0) << "the second start did not append";
+}
