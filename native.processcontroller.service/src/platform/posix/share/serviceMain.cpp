@@ -35,6 +35,8 @@ std::string logDirectory;
 std::string logLevel;
 ServiceLog* serviceLog = nullptr;             // never deleted
 ProcessController* controller = nullptr;      // never deleted
+ProcessMonitor* processMonitor = nullptr;     // never deleted, nor its thread
+KorrThreadImpl* controllerThread = nullptr;
 std::atomic<KorrThreadSync*> monitor{nullptr};  // never deleted
 std::atomic<bool> stopRequested{false};
 SystemdNotifier* notifier = nullptr;          // set by serviceEntry before any thread starts
@@ -258,11 +260,11 @@ int serviceMain()
     // Held from here until the wait releases it: neither the controller thread nor the control
     // handler can notify before the service thread waits.
     m->lock();
-    ProcessMonitor* processMonitor = new ProcessMonitor(controller, m, serviceLog);
-    KorrThreadImpl* thread = new KorrThreadImpl(processMonitor);
+    processMonitor = new ProcessMonitor(controller, m, serviceLog);
+    controllerThread = new KorrThreadImpl(processMonitor);
     serviceLog->log("ProcessController starting");
     try {
-        thread->start();
+        controllerThread->start();
     } catch (const KorrException& e) {
         serviceLog->log("Failed to start ProcessController thread, error: " + e.getMessage());
         m->unlock();
@@ -299,7 +301,7 @@ int serviceMain()
     serviceLog->log("ProcessController shutdown, exit status: " + std::to_string(exitStatus));
 
     try {
-        thread->join();
+        controllerThread->join();
     } catch (const KorrException& e) {
         serviceLog->log("Failed to join ProcessController thread, error: " + e.getMessage());
     }
