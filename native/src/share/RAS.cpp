@@ -142,6 +142,12 @@ RAS* RAS::getInstance()
 void RAS::initialize(const RASEnvironment& env, LogHandler* eventHandler, LogHandler* console, LogHandler* trace,
                      const std::string& prefix)
 {
+    install(env, eventHandler, console, trace, prefix, nullptr);
+}
+
+void RAS::install(const RASEnvironment& env, LogHandler* eventHandler, LogHandler* console, LogHandler* trace,
+                  const std::string& prefix, const std::string* givenLogPath)
+{
     Synchronize hold(&rasLock());
     RAS* ras = getInstance();
     ras->environment = env;
@@ -158,10 +164,14 @@ void RAS::initialize(const RASEnvironment& env, LogHandler* eventHandler, LogHan
 
     ras->initialized = true;
     ras->traceSpecNamePrefix = prefix;
-    try {
-        ras->logPath = KorrEnvironment::getProperty(LOG_DIR_KEY);
-    } catch (const PropertyNotFoundException&) {
-        ras->logPath.clear();   // no directory published: files go to the working directory
+    if (givenLogPath) {
+        ras->logPath = *givenLogPath;
+    } else {
+        try {
+            ras->logPath = KorrEnvironment::getProperty(LOG_DIR_KEY);
+        } catch (const PropertyNotFoundException&) {
+            ras->logPath.clear();   // no directory published: files go to the working directory
+        }
     }
     publish(ras->traceSpecNamePrefix, ras->logPath);
     ras->rootLogger = Logger::getLogger("");

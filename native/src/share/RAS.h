@@ -20,6 +20,10 @@
 class LogFileProperties;
 class LogHandler;
 class Logger;
+// The JNI environment, declared as jni.h declares it for C++, so that only the Java bindings
+// need jni.h; the Java form of initialize is defined beside them.
+struct JNIEnv_;
+typedef JNIEnv_ JNIEnv;
 
 class RAS
 {
@@ -37,6 +41,11 @@ public:
     // be ignored creates no files.
     static void initialize(const RASEnvironment& environment, const LogFileProperties& eventLog,
                            const LogFileProperties& trace, const std::string& traceSpecNamePrefix);
+    // The Java process's form: events and trace records go to the Java side's EventLog and
+    // Trace classes through handlers made on that JNI environment, and logPath is the
+    // directory given rather than a published one. No console handler.
+    static void initialize(const RASEnvironment& environment, JNIEnv* env, const std::string& traceSpecNamePrefix,
+                           std::string logPath);
     static void setLevel(const std::string& traceSetting);
     static void setDebugLevel(const TraceLevel& level);
     // Whether a debug descriptor (one without a logger) traces at that level.
@@ -60,6 +69,9 @@ private:
     virtual ~RAS();
 
     static RAS* getInstance();
+    // What both forms of initialize do; a null logPath takes the published log directory.
+    static void install(const RASEnvironment& environment, LogHandler* eventLogHandler, LogHandler* consoleHandler,
+                        LogHandler* traceHandler, const std::string& traceSpecNamePrefix, const std::string* logPath);
     static LogLevel getLevel(const std::string& name);
     Logger* addLogger(const std::string& name, const LogLevel& level);
     void discardTraceLoggers();
