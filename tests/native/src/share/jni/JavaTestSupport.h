@@ -147,7 +147,9 @@ inline std::vector<std::string> jvmEnvironment(const TempDir& dir)
     std::vector<std::string> env = {"VELBRIX_IPC_DIR=" + dir.path(), std::string("ZRK_PROD=") + OSTARA_PRODUCT_ROOT};
     std::string asan = libraryOf(reinterpret_cast<void*>(&__asan_init));
     if (!asan.empty()) {
-        env.push_back("LD_PRELOAD=" + asan);
+        // libstdc++ too: the runtime finds the exception machinery it wraps only when the
+        // library is there as it starts, and the java launcher does not load it.
+        env.push_back("LD_PRELOAD=" + asan + " libstdc++.so.6");
         env.push_back("ASAN_OPTIONS=detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
                       "allow_user_segv_handler=1:use_sigaltstack=0:abort_on_error=1");
     }
