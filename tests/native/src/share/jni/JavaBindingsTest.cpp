@@ -31,11 +31,16 @@ public:
 
 IPCMessage ask(const std::string& service, const std::string& text)
 {
-    std::unique_ptr<IPCClient> client(IPCClient::newInstance(service));
-    client->connect();
-    IPCMessage reply = client->sendMessage(IPCMessage(7, IPCMessage::STATUS_SUCCESS, text), 10);
-    client->disconnect();
-    return reply;
+    try {
+        std::unique_ptr<IPCClient> client(IPCClient::newInstance(service));
+        client->connect();
+        IPCMessage reply = client->sendMessage(IPCMessage(7, IPCMessage::STATUS_SUCCESS, text), 10);
+        client->disconnect();
+        return reply;
+    } catch (const KorrException& e) {
+        ADD_FAILURE() << text << ": " << e.toString();
+        return IPCMessage();
+    }
 }
 
 // Sends one packet longer than any message, which the server's reader thread reports as an

@@ -314,7 +314,7 @@ public final class JniHarness {
         EventLog.setLogFile(new File(dir, "events.log").getPath());
         NativeJNI.rasInitialize("com.quillon.velbrix.native", dir);
         TestServer server = new TestServer();
-        server.start(name, dir, 2, null);
+        server.start(name, dir, -1, null);
         System.out.println("READY");
         System.out.flush();
         check(server.stop.await(60, java.util.concurrent.TimeUnit.SECONDS), "no STOP came");

@@ -1,6 +1,6 @@
-// Runs the real JVM for the tests of the Java bindings: the harness classes of tests/java
-// with -Xcheck:jni, the staged ostara.jar and the staged libostara, output in files of the
-// test's directory. Every wait has a deadline.
+// Runs the real JVM for the tests of the Java bindings and the Java sample agent: the harness
+// classes of tests/java with -Xcheck:jni, the staged ostara.jar and the staged libostara,
+// output in files of the test's directory. Every wait has a deadline.
 #ifndef OSTARA_TEST_JAVATESTSUPPORT_H
 #define OSTARA_TEST_JAVATESTSUPPORT_H
 
@@ -140,11 +140,11 @@ inline std::string libraryOf(void* symbol)
     return symbol && dladdr(symbol, &info) && info.dli_fname ? info.dli_fname : "";
 }
 
-// The environment of a JVM: its own IPC directory, the staged product root, and in a
-// sanitizer build the sanitizer runtime first, told to leave the JVM's own signals alone.
-inline std::vector<std::string> jvmEnvironment(const TempDir& dir)
+// What a JVM that loads an instrumented libostara needs in a sanitizer build: the sanitizer
+// runtime first, told to leave the JVM's own signals alone. Nothing in other builds.
+inline std::vector<std::string> sanitizerEnvironment()
 {
-    std::vector<std::string> env = {"VELBRIX_IPC_DIR=" + dir.path(), std::string("ZRK_PROD=") + OSTARA_PRODUCT_ROOT};
+    std::vector<std::string> env;
     std::string asan = libraryOf(reinterpret_cast<void*>(&__asan_init));
     if (!asan.empty()) {
         // libstdc++ too: the runtime finds the exception machinery it wraps only when the
@@ -153,6 +153,15 @@ inline std::vector<std::string> jvmEnvironment(const TempDir& dir)
         env.push_back("ASAN_OPTIONS=detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
                       "allow_user_segv_handler=1:use_sigaltstack=0:abort_on_error=1");
     }
+    return env;
+}
+
+// The environment of a JVM: its own IPC directory, the staged product root, the sanitizer.
+inline std::vector<std::string> jvmEnvironment(const TempDir& dir)
+{
+    std::vector<std::string> env = {"VELBRIX_IPC_DIR=" + dir.path(), std::string("ZRK_PROD=") + OSTARA_PRODUCT_ROOT};
+    std::vector<std::string> sanitizer = sanitizerEnvironment();
+    env.insert(env.end(), sanitizer.begin(), sanitizer.end());
     return env;
 }
 
