@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -146,12 +147,20 @@ inline std::vector<std::string> sanitizerEnvironment()
 {
     std::vector<std::string> env;
     std::string asan = libraryOf(reinterpret_cast<void*>(&__asan_init));
+    std::string tsan = libraryOf(reinterpret_cast<void*>(&__tsan_init));
+    // libstdc++ too: a runtime finds the exception machinery it wraps only when the library
+    // is there as it starts, and the java launcher does not load it.
     if (!asan.empty()) {
-        // libstdc++ too: the runtime finds the exception machinery it wraps only when the
-        // library is there as it starts, and the java launcher does not load it.
         env.push_back("LD_PRELOAD=" + asan + " libstdc++.so.6");
         env.push_back("ASAN_OPTIONS=detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
                       "allow_user_segv_handler=1:use_sigaltstack=0:abort_on_error=1");
+    } else if (!tsan.empty()) {
+        // The JVM's own code is not instrumented, so the synchronisation it does for us
+        // (a Java lock between two native threads) is invisible: only our code is judged.
+        env.push_back("LD_PRELOAD=" + tsan + " libstdc++.so.6");
+        const char* inherited = std::getenv("TSAN_OPTIONS");
+        env.push_back(std::string("TSAN_OPTIONS=") + (inherited ? inherited : "") +
+                      ":ignore_noninstrumented_modules=1:report_signal_unsafe=0");
     }
     return env;
 }
