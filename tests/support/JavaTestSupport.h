@@ -8,10 +8,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -23,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include "IPCMessage.h"
 #include "TempDir.h"
 #include "TestChild.h"
 
@@ -219,6 +223,24 @@ inline void runHarnessCase(const TempDir& dir, const std::vector<std::string>& c
     EXPECT_EQ(0, code) << "stdout:\n" << out << "\nstderr:\n" << err;
     EXPECT_NE(std::string::npos, out.find("PASS " + caseAndArgs[0])) << out << err;
     EXPECT_EQ("", jvmComplaints(out + err));
+}
+
+// Sends one packet longer than any message to the endpoint at path; the server's reader
+// thread reports it as an event (ZRKNV0085) and serves the message in its first bytes.
+inline void sendOversizedPacket(const std::string& path)
+{
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    ASSERT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    std::vector<unsigned char> packet(3000, 'x');
+    int length = 0;
+    IPCMessage(1, IPCMessage::STATUS_SUCCESS, "GETA").getMessageBytes(packet.data(), &length);
+    ASSERT_EQ(static_cast<ssize_t>(packet.size()), ::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL));
+    char reply[2048];
+    EXPECT_GT(::recv(fd, reply, sizeof reply, 0), 0);
+    ::close(fd);
 }
 
 } // namespace javatest

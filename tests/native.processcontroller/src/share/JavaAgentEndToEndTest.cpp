@@ -1,16 +1,12 @@
 // The controller supervising the Java sample agent in a real JVM (-Xcheck:jni): status,
 // relayed GETA and JCOR, native events of the agent in its own event log, immediate stop.
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "ControllerTestSupport.h"
-#include "IPCMessage.h"
 #include "JavaTestSupport.h"
 #include "KorrProcessImpl.h"
 #include "ProcessListener.h"
@@ -59,23 +55,6 @@ protected:
         return code;
     }
 
-    // One packet longer than any message: the agent's native reader thread reports it.
-    void sendOversizedPacket(const std::string& path)
-    {
-        int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        sockaddr_un a = {};
-        a.sun_family = AF_UNIX;
-        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-        ASSERT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
-        std::vector<unsigned char> packet(3000, 'x');
-        int length = 0;
-        IPCMessage(1, IPCMessage::STATUS_SUCCESS, "GETA").getMessageBytes(packet.data(), &length);
-        ASSERT_EQ(static_cast<ssize_t>(packet.size()), ::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL));
-        char reply[2048];
-        EXPECT_GT(::recv(fd, reply, sizeof reply, 0), 0);
-        ::close(fd);
-    }
-
     std::vector<std::string> saved;
 };
 
@@ -99,7 +78,7 @@ TEST_F(JavaAgentEndToEndTest, StatusRelayedRequestsNativeEventsAndAnImmediateSto
     EXPECT_NE(out.find("state=running"), std::string::npos) << out;
     ASSERT_EQ(0, ostaractl({"send", "JCOR"}, &out)) << out;
     EXPECT_NE(out.find("Thread dump written"), std::string::npos) << out;
-    sendOversizedPacket(ipc.path() + "/PCA");
+    javatest::sendOversizedPacket(ipc.path() + "/PCA");
 
     ASSERT_EQ(0, ostaractl({"stop", "--immediate"}, &out)) << out;
     ASSERT_TRUE(runEnds(60000));

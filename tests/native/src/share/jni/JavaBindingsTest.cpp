@@ -2,11 +2,8 @@
 // tests add what only another process can see (the native client's view of a reply, events of
 // native reader threads, a pipe of another user).
 #include <pwd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 
-#include <cstdio>
 #include <memory>
 
 #include "IPCClient.h"
@@ -41,24 +38,6 @@ IPCMessage ask(const std::string& service, const std::string& text)
         ADD_FAILURE() << text << ": " << e.toString();
         return IPCMessage();
     }
-}
-
-// Sends one packet longer than any message, which the server's reader thread reports as an
-// event before it serves the first bytes.
-void sendOversizedPacket(const std::string& path)
-{
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    ASSERT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    std::vector<unsigned char> packet(4000, 'x');
-    int length = 0;
-    IPCMessage(3, IPCMessage::STATUS_SUCCESS, "echo:x").getMessageBytes(packet.data(), &length);
-    ASSERT_EQ(static_cast<ssize_t>(packet.size()), ::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL));
-    char reply[2048];
-    ::recv(fd, reply, sizeof reply, 0);
-    ::close(fd);
 }
 
 } // namespace
@@ -97,7 +76,7 @@ TEST(JavaBindingsTest, NativeClientsSeeJavaHandlerFailuresAndReaderThreadEventsR
     EXPECT_EQ("", empty.getMessageText());
     EXPECT_EQ("4", ask("javaServed", "ab\xff\x01").getMessageText());   // every byte reaches Java
 
-    sendOversizedPacket(dir.file("javaServed"));
+    javatest::sendOversizedPacket(dir.file("javaServed"));
     EXPECT_EQ("", ask("javaServed", "STOP").getMessageText());
     EXPECT_EQ(0, jvm->wait(60000)) << jvm->out() << jvm->err();
     ::unsetenv("VELBRIX_IPC_DIR");

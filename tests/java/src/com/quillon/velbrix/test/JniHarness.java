@@ -225,12 +225,6 @@ public final class JniHarness {
         } catch (IOException expected) {
             check(expected.getMessage().startsWith("ZRKNV0179E"), "chmod text: " + expected.getMessage());
         }
-        try {
-            NativeJNI.mkGroupWrite(file.getPath(), "", false);
-            fail("mkGroupWrite without a group succeeded");
-        } catch (IOException expected) {
-            check(expected.getMessage().startsWith("ZRKNV0172E"), "mkGroupWrite text: " + expected.getMessage());
-        }
         boolean root = "root".equals(System.getProperty("user.name"));
         check(NativeJNI.doesCurrentUserHaveSpecialAuthority("x") == root, "special authority");
         check(!NativeJNI.isCurrentUserMemberOfGroup("no-such-group-anywhere"), "member of a missing group");
