@@ -59,6 +59,19 @@ for needed in "$bin/ostarapcservice" "$bin/ostaractl" "$bin/libvexil.so" "$tools
   [ -e "$needed" ] || { echo "demo.sh: $needed is missing: build first" >&2; exit 1; }
 done
 
+# The supervised application: the Java sample agent in the JDK's own java (the controller
+# knows a JVM by the program's name, so not the /usr/bin link), or the native stand-in when
+# there is no JDK.
+java_bin=$(readlink -f "$(command -v java 2>/dev/null || echo none)" 2>/dev/null || true)
+agent_jar=$build_dir/stage/java/lib/sample-agent.jar
+if [ -x "$java_bin" ] && [ -f "$agent_jar" ]; then
+  agent=("$java_bin" -jar "$agent_jar")
+  agent_name="the Java sample agent"
+else
+  agent=("$tools/fakejdk/bin/java")
+  agent_name="the native stand-in for the agent"
+fi
+
 # Paths are shown relative to the repository when they are inside it.
 show() { case "$1" in "$repo"/*) echo "${1#"$repo"/}" ;; *) echo "$1" ;; esac; }
 
@@ -118,7 +131,7 @@ grep -q '^ready' "$demo/qm/vexil-qmgr.log" 2>/dev/null || {
 
 setsid "$bin/ostarapcservice" "$service" "$demo" Info \
   "-directory=$demo/work" "-appId=$app" "-properties=$demo/agent.properties" \
-  "-Dcom.quillon.velbrix.product.root=$prod" "$tools/fakejdk/bin/java" \
+  "-Dcom.quillon.velbrix.product.root=$prod" "${agent[@]}" \
   </dev/null >"$demo/service.out" 2>&1 &
 svc_pid=$!
 
@@ -132,7 +145,11 @@ where_logs() {
   echo "  service log            $(show "$service_log")"
   echo "  agent output           $(show "$logs/stdout.log") and stderr.log"
   echo "  controller event log   $(show "$event_log")"
-  echo "  agent's own log        $(show "$demo/work/sample-agent.log")"
+  if [ "${agent[0]}" = "$java_bin" ]; then
+    echo "  agent's own event log  $(show "$demo/work/logs/agentevent.log")"
+  else
+    echo "  agent's own log        $(show "$demo/work/sample-agent.log")"
+  fi
 }
 
 if [ "$check" = yes ]; then
@@ -170,13 +187,14 @@ fi
 
 cat <<EOF
 
-The service program is running in the foreground (process $svc_pid), supervising the sample
-agent (application $app) against the simulated queue manager $qmgr.
+The service program is running in the foreground (process $svc_pid), supervising
+$agent_name (application $app) against the simulated queue manager $qmgr.
 $(where_logs)
 Try, in another terminal:
   $ctl $app status
   $ctl $app trace com.quillon.velbrix=all
   $ctl $app wake
+  $ctl $app send GETA         the agent's own status (JCOR: a thread dump in stdout.log)
   $ctl $app stop              the agent stops and the service ends
 Press Ctrl-C to stop the service, the agent and the queue manager.
 
