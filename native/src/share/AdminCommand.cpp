@@ -83,7 +83,7 @@ std::string AdminCommand::traceRequest(const std::string& spec)
     if (equals == std::string::npos || equals + 1 == spec.size() || spec.find_first_of("<>") != std::string::npos) {
         return std::string();
     }
-    // The server puts the specification together again as CLASSES "=" LEVEL.
+    // The server puts the trace setting together again as CLASSES "=" LEVEL.
     return "TRAC<trace:traceLevel>" + spec.substr(equals + 1) + "</trace:traceLevel><trace:traceClasses>" +
            spec.substr(0, equals) + "</trace:traceClasses>";
 }

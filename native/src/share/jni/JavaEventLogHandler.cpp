@@ -94,21 +94,7 @@ JavaEventLogHandler::JavaEventLogHandler(JNIEnv* env)
 
 JavaEventLogHandler::~JavaEventLogHandler()
 {
-    if (vm == nullptr || (stringClass == nullptr && eventLogClass == nullptr)) {
-        return;
-    }
-    try {
-        JavaUpcall call(vm, 1);
-        JNIEnvWrapper jni(call.getEnv());
-        if (stringClass) {
-            jni.DeleteGlobalRef(stringClass);
-        }
-        if (eventLogClass) {
-            jni.DeleteGlobalRef(eventLogClass);
-        }
-    } catch (const KorrException&) {
-        // The virtual machine has gone, and its references with it.
-    }
+    JavaUpcall::releaseGlobalRefs(vm, stringClass, eventLogClass);
 }
 
 void JavaEventLogHandler::publish(LogRecord& record)

@@ -89,21 +89,7 @@ JavaTraceFileLogHandler::JavaTraceFileLogHandler(JNIEnv* env)
 
 JavaTraceFileLogHandler::~JavaTraceFileLogHandler()
 {
-    if (vm == nullptr || (stringClass == nullptr && traceClass == nullptr)) {
-        return;
-    }
-    try {
-        JavaUpcall call(vm, 1);
-        JNIEnvWrapper jni(call.getEnv());
-        if (stringClass) {
-            jni.DeleteGlobalRef(stringClass);
-        }
-        if (traceClass) {
-            jni.DeleteGlobalRef(traceClass);
-        }
-    } catch (const KorrException&) {
-        // The virtual machine has gone, and its references with it.
-    }
+    JavaUpcall::releaseGlobalRefs(vm, stringClass, traceClass);
 }
 
 // The record's arguments as a String[], each element's local reference released once

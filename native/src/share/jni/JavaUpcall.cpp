@@ -40,3 +40,20 @@ JavaUpcall::~JavaUpcall()
         JNIUtils::detach(vm);
     }
 }
+
+void JavaUpcall::releaseGlobalRefs(JavaVM* vm, jobject first, jobject second)
+{
+    if (vm == nullptr || (first == nullptr && second == nullptr)) {
+        return;
+    }
+    try {
+        JavaUpcall call(vm, 1);
+        for (jobject ref : {first, second}) {
+            if (ref) {
+                call.getEnv()->DeleteGlobalRef(ref);
+            }
+        }
+    } catch (const KorrException&) {
+        // The virtual machine has gone, and its references with it.
+    }
+}

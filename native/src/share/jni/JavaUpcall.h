@@ -18,6 +18,10 @@ public:
 
     JNIEnv* getEnv() const { return env; }
 
+    // Deletes a handler's global references (null ones are skipped) on whatever thread
+    // destroys it; does nothing once the virtual machine has gone.
+    static void releaseGlobalRefs(JavaVM* vm, jobject first, jobject second);
+
 private:
     JavaUpcall(const JavaUpcall&);
     JavaUpcall& operator=(const JavaUpcall&);
