@@ -37,7 +37,9 @@ int openAlways(const std::string& path, int flags, bool& created)
         if (errno != EEXIST) {
             return -1;
         }
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+        // A symbolic link is refused, as it could lead the lock (and the ".pid" file, which is
+        // emptied) to any file of the machine.
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
         if (fd >= 0) {
             created = false;
             return fd;

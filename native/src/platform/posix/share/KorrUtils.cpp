@@ -342,7 +342,9 @@ std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool ever
         } else if (errno != EEXIST) {
             return nullptr;
         } else {
-            fd = ::open(path.c_str(), flags);
+            // An existing name that is a symbolic link is refused: in a directory another user
+            // controls it could point anywhere, and a root process would write there.
+            fd = ::open(path.c_str(), flags | O_NOFOLLOW);
             if (fd < 0 && errno != ENOENT) {
                 return nullptr;
             }

@@ -103,3 +103,16 @@ TEST(FileLockImplTest, NewLockAndPidFilesGetGroupWriteModesExistingOnesKeepTheir
     std::unique_ptr<FileLock> again(FileLock::newInstance(name, false, false));
     EXPECT_EQ(modeOf(name), 0600u);
 }
+
+// A lock name that is a symbolic link is refused, so neither the lock nor the ".pid" file that
+// is emptied and rewritten reaches the file it points to.
+TEST(FileLockImplTest, SymbolicLinkAsLockFileIsRefused)
+{
+    TempDir dir;
+    std::string target = dir.write("target", "kept\n");
+    ASSERT_EQ(symlink(target.c_str(), dir.file("a.lck").c_str()), 0);
+    EXPECT_THROW(delete FileLock::newInstance(dir.file("a.lck"), false, false), KorrIOException);
+    ASSERT_EQ(symlink(target.c_str(), dir.file("b.pid").c_str()), 0);
+    EXPECT_THROW(delete FileLock::newInstance(dir.file("b.lck"), false, true), KorrIOException);
+    EXPECT_EQ(contents(target), "kept\n");
+}

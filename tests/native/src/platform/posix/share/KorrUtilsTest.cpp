@@ -342,3 +342,19 @@ TEST(KorrUtilsTest, NewProcessSessionLeavesTheCallersSession)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(child.output(), "0 1\n");
 }
+
+// A log file name that is a symbolic link is not written through, however it got there.
+TEST(KorrUtilsTest, OpenFileRefusesASymbolicLinkAndLeavesItsTargetAlone)
+{
+    TempDir dir;
+    std::string target = dir.write("target", "kept\n");
+    std::string link = dir.file("events.log");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    errno = 0;
+    EXPECT_EQ(KorrUtils::openFile(link, false, false), nullptr);
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_EQ(dir.read("target"), "kept\n");
+    std::FILE* plain = KorrUtils::openFile(dir.file("plain.log"), false, false);
+    ASSERT_NE(plain, nullptr);   // an ordinary name still opens
+    std::fclose(plain);
+}
