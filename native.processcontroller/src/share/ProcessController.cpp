@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -13,7 +14,9 @@
 #include "EventLog.h"
 #include "FFDC.h"
 #include "FileLock.h"
+#include "IPCClient.h"
 #include "IPCMessage.h"
+#include "IPCNotFoundException.h"
 #include "IPCMessageType.h"
 #include "KorrEnvironment.h"
 #include "KorrException.h"
@@ -47,6 +50,32 @@ bool endsWith(const std::string& text, const std::string& suffix)
 }
 
 long long now() { return static_cast<long long>(std::time(nullptr)); }
+
+// The process id a controller recorded beside its lock file; "unknown" when there is none.
+std::string recordedPid(const std::string& lockFileName)
+{
+    std::string pidFile = lockFileName.substr(0, lockFileName.size() - 4) + ".pid";
+    std::string text;
+    std::ifstream(pidFile) >> text;
+    return text.empty() ? std::string("unknown") : text;
+}
+
+// True when something still answers on the application's pipe. Only a pipe nobody serves
+// (missing, or left by a dead process) counts as free; any other failure to reach it counts
+// as served, so that in doubt no second copy of the application is started.
+bool pipeServed(const std::string& serviceName)
+{
+    std::unique_ptr<IPCClient> client(IPCClient::newInstance(serviceName));
+    try {
+        client->connect();
+    } catch (const IPCNotFoundException&) {
+        return false;
+    } catch (const KorrException&) {
+        return true;
+    }
+    client->disconnect();
+    return true;
+}
 
 // Megabytes from the properties in bytes; sizes past what a file limit holds are capped.
 int bytes(int megabytes)
@@ -182,6 +211,7 @@ int ProcessController::initialize()
     }
 
     lockFileName = workingDirectory + "/" + LOCK_FILE;
+    std::string previousPid = recordedPid(lockFileName);   // the lock rewrites it
     try {
         fileLock = FileLock::newInstance(lockFileName, false, true);
     } catch (const KorrIOException& e) {
@@ -202,6 +232,17 @@ int ProcessController::initialize()
         clientListener = nullptr;
         releaseAfterFailedStart();
         return static_cast<int>(setExitCode(78));
+    }
+    // A controller killed while it supervised leaves its lock free but its application
+    // running: that one keeps its pipe, and a second copy beside it is not started.
+    if (pipeServed(appIPCServiceName)) {
+        EventLog::errorNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0063_APPLICATION_LEFT_RUNNING",
+                                                           appIPCServiceName, previousPid));
+        clientListener->shutdown();
+        delete clientListener;
+        clientListener = nullptr;
+        releaseAfterFailedStart();
+        return static_cast<int>(setExitCode(1));
     }
 
     totalApplicationRestartCount = 0;
@@ -419,8 +460,10 @@ long ProcessController::run()
                 std::string message = e.getMessage();
                 bool known = message.find("ZRKNV0151") != std::string::npos ||
                              message.find("ZRKNV0161") != std::string::npos;
-                // A child that cannot be started is the operator's to fix: say why in the log.
-                if (known || message.find("ZRKNV0007") != std::string::npos) {
+                // A child that cannot be started, or a properties file that has gone between two
+                // starts, is the operator's to fix: say why in the log.
+                if (known || message.find("ZRKNV0007") != std::string::npos ||
+                    message.find("ZRKNV0122") != std::string::npos) {
                     EventLog::errorNoFormat(rasDescriptor, message);
                 }
                 if (!known) {

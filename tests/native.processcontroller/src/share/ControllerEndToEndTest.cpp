@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "ControllerTestSupport.h"
+#include "IPCListener.h"
+#include "IPCServer.h"
 #include "KorrProcessImpl.h"
 #include "ProcessListener.h"
 
@@ -152,4 +154,35 @@ TEST_F(ControllerEndToEndTest, ControlFileSteersTheAgentBetweenStarts)
     EXPECT_EQ(agentRuns().size(), 2u);
     EXPECT_EQ(events("ZRKPC0027"), 1);
     EXPECT_EQ(c.shutdown(), 0);
+}
+
+namespace {
+class SilentAgent : public IPCListener
+{
+public:
+    IPCMessage onMessage(const IPCMessage& request) override
+    {
+        return IPCMessage(request.getMessageId(), IPCMessage::STATUS_SUCCESS, "");
+    }
+};
+} // namespace
+
+// An application that still serves its pipe (left by a controller that was killed) is not
+// started a second time: the controller says so and ends with 1, leaving nothing behind.
+TEST_F(ControllerEndToEndTest, ApplicationLeftByAnEarlierControllerIsNotStartedTwice)
+{
+    SilentAgent leftOver;
+    std::unique_ptr<IPCServer> pipe(IPCServer::newInstance("PCA", leftOver, -1));
+    pipe->connect();
+    work.write("ostarapc.pid", "4242");
+    ProcessController& c = make({agent()});
+    EXPECT_EQ(c.initialize(), 1);
+    EXPECT_EQ(events("ZRKPC0063"), 1) << eventLog();
+    EXPECT_NE(eventLog().find("(process 4242)"), std::string::npos) << eventLog();
+    EXPECT_FALSE(std::filesystem::exists(dir() + "/ostarapc.lck"));
+    EXPECT_TRUE(agentRuns().empty());
+    pipe->disconnect();
+    ProcessController& again = make({agent()});
+    EXPECT_EQ(again.initialize(), 0);   // with the pipe free it starts
+    EXPECT_EQ(again.shutdown(), 0);
 }
