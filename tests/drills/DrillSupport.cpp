@@ -15,6 +15,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 namespace drill {
 
 namespace {
@@ -68,10 +70,19 @@ int occurrences(const std::string& text, const std::string& word)
     return n;
 }
 
+// Sanitizer builds run several times slower and keep freed memory in quarantine for a while.
+#ifdef OSTARA_DRILL_SANITIZED
+const int SANITIZED_SECONDS = 20;
+const long SANITIZED_SLACK_KB = 131072;
+#endif
+
 int seconds(int fallback)
 {
     const char* value = std::getenv("OSTARA_DRILL_SECONDS");
     int n = value ? std::atoi(value) : 0;
+#ifdef OSTARA_DRILL_SANITIZED
+    fallback = fallback < SANITIZED_SECONDS ? fallback : SANITIZED_SECONDS;
+#endif
     return n > 0 ? n : fallback;
 }
 
@@ -79,6 +90,9 @@ long rssSlackKb(long fallback)
 {
     const char* value = std::getenv("OSTARA_DRILL_RSS_SLACK_KB");
     long n = value ? std::atol(value) : 0;
+#ifdef OSTARA_DRILL_SANITIZED
+    fallback = fallback > SANITIZED_SLACK_KB ? fallback : SANITIZED_SLACK_KB;
+#endif
     return n > 0 ? n : fallback;
 }
 
@@ -268,7 +282,16 @@ Site::Site() : daemon(sim.path())
     name = "drill" + std::to_string(getpid());
 }
 
-Site::~Site() { daemon.stop(); }
+// A sanitizer report of the last service run fails the drill even when the service went on.
+Site::~Site()
+{
+    daemon.stop();
+    for (const std::string& text : {serviceStderr(), readFile(root.file("service.out"))}) {
+        if (text.find("Sanitizer") != std::string::npos || text.find("runtime error:") != std::string::npos) {
+            ADD_FAILURE() << "sanitizer report from the service:\n" << text;
+        }
+    }
+}
 
 void Site::properties(const std::string& text) const
 {
