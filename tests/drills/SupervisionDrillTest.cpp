@@ -143,10 +143,11 @@ TEST(SupervisionDrill, FlappingQueueManagerIsFollowedWithoutARestartStorm)
     auto began = std::chrono::steady_clock::now();
     for (int i = 0; i < flaps; ++i) {
         s.daemon.stop();
-        // The agent started last ends within its 300 ms; after that nothing starts.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        // The agent started last ends within its 300 ms (a loaded machine may take longer to
+        // start it); after that nothing starts.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1800));
         int settled = s.agentRuns();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
         EXPECT_EQ(s.agentRuns(), settled) << "the agent was started while the queue manager was down (outage " << i << ")";
         ASSERT_TRUE(s.daemon.start("QMF"));
         EXPECT_TRUE(eventually([&] { return s.agentRuns() > settled; }, 10000)) << "no start after return " << i;
