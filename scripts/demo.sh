@@ -20,16 +20,20 @@ against a simulated queue manager. Ctrl-C stops everything.
                    when the agent ran and everything stopped cleanly, else 1
   --no-build       use an existing build: skip the packages and the build
   --build-dir DIR  the build to use (default: build/default)
+  --native-agent   supervise the native stand-in even when a JDK is there (sanitizer
+                   builds: a JVM cannot load an instrumented runtime library by itself)
   -h, --help       show this help and exit
 EOF
 }
 
 check=no
+native_agent=no
 build=yes
 build_dir=build/default
 while [ $# -gt 0 ]; do
   case "$1" in
     --check) check=yes ;;
+    --native-agent) native_agent=yes ;;
     --no-build) build=no ;;
     --build-dir)
       [ $# -ge 2 ] || { echo "demo.sh: --build-dir needs a directory" >&2; exit 2; }
@@ -64,7 +68,7 @@ done
 # there is no JDK.
 java_bin=$(readlink -f "$(command -v java 2>/dev/null || echo none)" 2>/dev/null || true)
 agent_jar=$build_dir/stage/java/lib/sample-agent.jar
-if [ -x "$java_bin" ] && [ -f "$agent_jar" ]; then
+if [ "$native_agent" = no ] && [ -x "$java_bin" ] && [ -f "$agent_jar" ]; then
   agent=("$java_bin" -jar "$agent_jar")
   agent_name="the Java sample agent"
 else
