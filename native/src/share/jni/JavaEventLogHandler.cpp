@@ -21,18 +21,6 @@ const char* const SIGNATURE = "(Ljava/lang/String;Ljava/lang/String;)V";
 // Set while this thread publishes: a report made from inside publish must not come back.
 thread_local bool publishing = false;
 
-jclass globalClass(JNIEnvWrapper& jni, const char* name)
-{
-    jclass local = jni.FindClass(name);
-    if (local == nullptr) {
-        jni.ExceptionClear();
-        return nullptr;
-    }
-    jclass global = static_cast<jclass>(jni.NewGlobalRef(local));
-    jni.DeleteLocalRef(local);
-    return global;
-}
-
 jmethodID staticMethod(JNIEnvWrapper& jni, jclass clazz, const char* name, const char* signature)
 {
     jmethodID id = jni.GetStaticMethodID(clazz, name, signature);
@@ -49,26 +37,15 @@ JavaEventLogHandler::JavaEventLogHandler(JNIEnv* env)
       infoNoFormat(nullptr), warningNoFormat(nullptr), errorNoFormat(nullptr), configNoFormat(nullptr)
 {
     const char* const METHOD = "JavaEventLogHandler";
-    if (env == nullptr) {
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_001(), nullptr, 1, "JNI environment not available");
+    JavaUpcall::HandlerBinding binding;
+    bool bound = JavaUpcall::bindHandler(env, rd(), this, METHOD, "com/quillon/velbrix/ras/EventLog", binding);
+    vm = binding.vm;
+    stringClass = binding.stringClass;
+    eventLogClass = binding.handlerClass;
+    if (!bound) {
         return;
     }
     JNIEnvWrapper jni(env);
-    if (jni.GetJavaVM(&vm) != JNI_OK) {
-        vm = nullptr;
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_002(), nullptr, 1, "GetJavaVM failed");
-        return;
-    }
-    stringClass = globalClass(jni, "java/lang/String");
-    if (stringClass == nullptr) {
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_003(), nullptr, 1, "java.lang.String class not available");
-    }
-    eventLogClass = globalClass(jni, "com/quillon/velbrix/ras/EventLog");
-    if (eventLogClass == nullptr) {
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_004(), nullptr, 1,
-                      "com.quillon.velbrix.ras.EventLog class not available");
-        return;
-    }
     struct Lookup {
         const char* name;
         jmethodID* id;

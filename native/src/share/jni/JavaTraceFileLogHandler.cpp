@@ -20,18 +20,6 @@ const RasDescriptor& rd()
 // Set while this thread publishes: a report made from inside publish must not come back.
 thread_local bool publishing = false;
 
-jclass globalClass(JNIEnvWrapper& jni, const char* name)
-{
-    jclass local = jni.FindClass(name);
-    if (local == nullptr) {
-        jni.ExceptionClear();
-        return nullptr;
-    }
-    jclass global = static_cast<jclass>(jni.NewGlobalRef(local));
-    jni.DeleteLocalRef(local);
-    return global;
-}
-
 } // namespace
 
 JavaTraceFileLogHandler::JavaTraceFileLogHandler(JNIEnv* env)
@@ -39,27 +27,15 @@ JavaTraceFileLogHandler::JavaTraceFileLogHandler(JNIEnv* env)
       exitMethod(nullptr), exitNoValueMethod(nullptr), dataMethod(nullptr), throwingMethod(nullptr)
 {
     const char* const METHOD = "JavaTraceFileLogHandler";
-    if (env == nullptr) {
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_001(), nullptr, 1, "JNI environment not available");
+    JavaUpcall::HandlerBinding binding;
+    bool bound = JavaUpcall::bindHandler(env, rd(), this, METHOD, "com/quillon/velbrix/ras/Trace", binding);
+    vm = binding.vm;
+    stringClass = binding.stringClass;
+    traceClass = binding.handlerClass;
+    if (!bound) {
         return;
     }
     JNIEnvWrapper jni(env);
-    if (jni.GetJavaVM(&vm) != JNI_OK) {
-        vm = nullptr;
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_002(), nullptr, 1, "GetJavaVM failed");
-        return;
-    }
-    stringClass = globalClass(jni, "java/lang/String");
-    if (stringClass == nullptr) {
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_003(), nullptr, 1, "java.lang.String class not available");
-        return;
-    }
-    traceClass = globalClass(jni, "com/quillon/velbrix/ras/Trace");
-    if (traceClass == nullptr) {
-        FFDC::capture(rd(), this, METHOD, FFDC::PROBE_004(), nullptr, 1,
-                      "com.quillon.velbrix.ras.Trace class not available");
-        return;
-    }
     struct Lookup {
         const char* name;
         const char* signature;

@@ -8,6 +8,8 @@
 
 #include <jni.h>
 
+class RasDescriptor;
+
 class JavaUpcall
 {
 public:
@@ -17,6 +19,18 @@ public:
     ~JavaUpcall();
 
     JNIEnv* getEnv() const { return env; }
+
+    // What a Java-side log handler holds on to: the virtual machine, java.lang.String and
+    // its own Java class. bindHandler fills them from the creating thread's environment and
+    // records a first-failure report (probes 1 to 4, as `method` of `handler`) for each one
+    // missing; it returns whether all three are there.
+    struct HandlerBinding {
+        JavaVM* vm = nullptr;
+        jclass stringClass = nullptr;
+        jclass handlerClass = nullptr;
+    };
+    static bool bindHandler(JNIEnv* env, const RasDescriptor& rd, const void* handler, const char* method,
+                            const char* javaClass, HandlerBinding& binding);
 
     // Deletes a handler's global references (null ones are skipped) on whatever thread
     // destroys it; does nothing once the virtual machine has gone.
