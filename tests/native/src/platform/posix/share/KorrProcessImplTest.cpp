@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include "CollectingListener.h"
+
 #include "KorrException.h"
 #include "KorrProcessImpl.h"
 #include "KorrUtils.h"
@@ -209,32 +211,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Collector : public ProcessStreamReaderListener
-{
-public:
-    void onData(std::string& data) override
-    {
-        std::lock_guard<std::mutex> hold(mutex);
-        text += data;
-        ++calls;
-    }
-    std::string received()
-    {
-        std::lock_guard<std::mutex> hold(mutex);
-        return text;
-    }
-    int chunks()
-    {
-        std::lock_guard<std::mutex> hold(mutex);
-        return calls;
-    }
-
-private:
-    std::mutex mutex;
-    std::string text;
-    int calls = 0;
-};
-
 template <class P> bool within(int seconds, P predicate)
 {
     auto deadline = Clock::now() + std::chrono::seconds(seconds);
@@ -305,7 +281,7 @@ std::string failureOf(const std::vector<std::string>& command, const std::string
         argv.push_back(&a[0]);
     }
     KorrProcessImpl process(static_cast<int>(argv.size()), argv.data(), directory);
-    Collector out;
+    CollectingListener out;
     process.registerOutputStreamListener(out);
     try {
         process.start();
@@ -351,7 +327,7 @@ TEST(KorrProcessImplTest, ChildInheritsOnlyItsThreeStandardStreams)
     int stray = open("/dev/null", O_RDONLY); // deliberately inheritable
     ASSERT_GE(stray, 0);
     auto process = role("listfds");
-    Collector out;
+    CollectingListener out;
     process->registerOutputStreamListener(out);
     process->start();
     EXPECT_EQ(process->waitForProcess(), 0);
@@ -364,7 +340,7 @@ TEST(KorrProcessImplTest, PassesArgumentsUnchangedInTheWorkingDirectoryWithTheCh
     TempDir dir;
     KorrUtils::setenv("OSTARA_PROBE", "set by the parent");
     auto process = role("describe", {"two words", "", "say \"hi\"", "C:\\dir\\x", "a:b"}, dir.path());
-    Collector out;
+    CollectingListener out;
     process->registerOutputStreamListener(out);
     process->start();
     EXPECT_EQ(process->waitForProcess(), 5);
@@ -384,7 +360,7 @@ TEST(KorrProcessImplTest, FindsABareProgramNameOnThePath)
     std::string name = KorrUtils::getName(self);
     char* argv[] = {&name[0], const_cast<char*>("found"), const_cast<char*>(""), const_cast<char*>("0")};
     KorrProcessImpl process(4, argv);
-    Collector out;
+    CollectingListener out;
     process.registerOutputStreamListener(out);
     process.start();
     KorrUtils::setenv("PATH", oldPath);
@@ -407,7 +383,7 @@ TEST(KorrProcessImplTest, ChildStartsWithDefaultSignalsAndAnEmptyMaskWhateverThe
     pthread_sigmask(SIG_BLOCK, &block, &oldMask);
 
     auto process = role("signals");
-    Collector out;
+    CollectingListener out;
     process->registerOutputStreamListener(out);
     process->start();
     pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
@@ -433,8 +409,8 @@ TEST(KorrProcessImplTest, WaitReturnsAfterEveryByteOfBothStreamsInOrder)
     const size_t outBytes = 4 * 1024 * 1024 + 17; // far more than a pipe holds
     const size_t errBytes = 3 * 1024 * 1024 + 5;
     auto process = role("flood", {std::to_string(outBytes), std::to_string(errBytes), "7"});
-    Collector out;
-    Collector err;
+    CollectingListener out;
+    CollectingListener err;
     process->registerOutputStreamListener(out); // one reader before start, one after
     process->start();
     process->registerErrorStreamListener(err);
@@ -447,8 +423,8 @@ TEST(KorrProcessImplTest, WaitReturnsAfterEveryByteOfBothStreamsInOrder)
 TEST(KorrProcessImplTest, LargeWriteArrivesInSeveralChunksAndSilenceCausesNoCall)
 {
     auto loud = role("flood", {"100000", "0", "0"});
-    Collector out;
-    Collector err;
+    CollectingListener out;
+    CollectingListener err;
     loud->registerOutputStreamListener(out);
     loud->registerErrorStreamListener(err);
     loud->start();
@@ -458,7 +434,7 @@ TEST(KorrProcessImplTest, LargeWriteArrivesInSeveralChunksAndSilenceCausesNoCall
     EXPECT_EQ(err.chunks(), 0);
 
     auto silent = role("emit", {"", "", "0"});
-    Collector quiet;
+    CollectingListener quiet;
     silent->registerOutputStreamListener(quiet);
     silent->start();
     EXPECT_EQ(silent->waitForProcess(), 0);
@@ -469,7 +445,7 @@ TEST(KorrProcessImplTest, ExitCodeIsStillActiveWhileRunningThenTheChildsCode)
 {
     auto process = role("echoline", {"42"});
     EXPECT_EQ(process->getExitCode(), 0); // nothing to read before start
-    Collector out;
+    CollectingListener out;
     process->registerOutputStreamListener(out);
     process->start();
     EXPECT_GT(process->getProcessId(), 0u);
@@ -505,8 +481,8 @@ TEST(KorrProcessImplTest, SignalNReads128PlusNButStopReadsZero)
 TEST(KorrProcessImplTest, StopFromAnotherThreadEndsTheWaitEvenWhenAGrandchildHoldsThePipes)
 {
     auto process = role("grandparent");
-    Collector out;
-    Collector err;
+    CollectingListener out;
+    CollectingListener err;
     process->registerOutputStreamListener(out);
     process->registerErrorStreamListener(err);
     process->start();
@@ -526,15 +502,15 @@ TEST(KorrProcessImplTest, ReplacingTheReaderWhileTheChildWritesLosesAndRepeatsNo
 {
     const int lines = 20000;
     auto process = role("counter", {std::to_string(lines)});
-    std::vector<std::unique_ptr<Collector>> readers;
-    readers.emplace_back(new Collector);
+    std::vector<std::unique_ptr<CollectingListener>> readers;
+    readers.emplace_back(new CollectingListener);
     process->registerOutputStreamListener(*readers.back());
     process->start();
     std::vector<std::string> atReplacement;
     for (int i = 0; i < 15; ++i) {
-        Collector* previous = readers.back().get();
+        CollectingListener* previous = readers.back().get();
         within(5, [&] { return !previous->received().empty(); });
-        readers.emplace_back(new Collector);
+        readers.emplace_back(new CollectingListener);
         process->registerOutputStreamListener(*readers.back());
         atReplacement.push_back(previous->received()); // the old reader has stopped by now
     }
@@ -562,8 +538,8 @@ TEST(KorrProcessImplTest, DestroyingWhileReadersBlockNeitherHangsNorLeaks)
 {
     int before = openDescriptors();
     auto process = role("echoline", {"3"});
-    Collector out;
-    Collector err;
+    CollectingListener out;
+    CollectingListener err;
     process->registerOutputStreamListener(out);
     process->registerErrorStreamListener(err);
     process->start();
@@ -603,8 +579,8 @@ TEST(KorrProcessImplTest, AThousandCyclesLeaveDescriptorsAndMemoryWhereTheyBegan
 {
     auto cycle = [] {
         std::unique_ptr<KorrProcess> process(role("emit", {"o", "e", "3"}).release());
-        Collector out;
-        Collector err;
+        CollectingListener out;
+        CollectingListener err;
         process->registerOutputStreamListener(out);
         process->registerErrorStreamListener(err);
         process->start();

@@ -8,30 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include "CollectingListener.h"
+
 #include "KorrThreadImpl.h"
 #include "ProcessStreamReaderImpl.h"
 #include "ProcessStreamReaderListener.h"
 
 namespace {
-
-class Collector : public ProcessStreamReaderListener
-{
-public:
-    void onData(std::string& data) override
-    {
-        std::lock_guard<std::mutex> hold(mutex);
-        text += data;
-        ++calls;
-    }
-    std::string received()
-    {
-        std::lock_guard<std::mutex> hold(mutex);
-        return text;
-    }
-    std::mutex mutex;
-    std::string text;
-    int calls = 0;
-};
 
 struct Pipe {
     Pipe() { EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0); }
@@ -68,7 +51,7 @@ template <class P> bool within(int seconds, P predicate)
 TEST(ProcessStreamReaderImplTest, StopEndsABlockedReadAndLeavesLaterBytesInThePipe)
 {
     Pipe pipe;
-    Collector listener;
+    CollectingListener listener;
     ProcessStreamReaderImpl reader(pipe.ends[0], listener);
     KorrThreadImpl thread(&reader);
     thread.start();
@@ -86,11 +69,11 @@ TEST(ProcessStreamReaderImplTest, StopBeforeRunReadsNothing)
 {
     Pipe pipe;
     pipe.put("unread");
-    Collector listener;
+    CollectingListener listener;
     ProcessStreamReaderImpl reader(pipe.ends[0], listener);
     reader.requestStop();
     EXPECT_EQ(reader.run(), 0);
-    EXPECT_EQ(listener.calls, 0);
+    EXPECT_EQ(listener.chunks(), 0);
     EXPECT_EQ(pipe.rest(), "unread");
 }
 
@@ -101,7 +84,7 @@ TEST(ProcessStreamReaderImplTest, FinishDeliversWhatIsQueuedWithoutWaitingForThe
     for (size_t i = 0; i < queued.size(); ++i) {
         queued[i] = static_cast<char>(i % 251);
     }
-    Collector listener;
+    CollectingListener listener;
     ProcessStreamReaderImpl reader(pipe.ends[0], listener);
     KorrThreadImpl thread(&reader);
     // The writer fills the pipe as fast as the reader drains it; when it is done, up to a
@@ -117,7 +100,7 @@ TEST(ProcessStreamReaderImplTest, FinishDeliversWhatIsQueuedWithoutWaitingForThe
 TEST(ProcessStreamReaderImplTest, EndsAtEndOfDataWithEveryByte)
 {
     Pipe pipe;
-    Collector listener;
+    CollectingListener listener;
     ProcessStreamReaderImpl reader(pipe.ends[0], listener);
     std::string payload("a\0b\nc", 5);
     pipe.put(payload);
