@@ -21,7 +21,7 @@ done
 # One run at a time on this machine (other build trees may run this test too). The lock is
 # on a directory that exists anyway, so the test leaves no lock file behind.
 exec 9</var/lib/dpkg
-flock -w 600 9 || fail "another package test held its lock for 10 minutes"
+flock -w 120 9 || fail "another package test held its lock for 2 minutes"
 for p in ostara ostara-demo; do
   if dpkg-query -W "$p" >/dev/null 2>&1; then
     skip "package $p is known to dpkg on this machine; the test leaves it alone"
@@ -106,7 +106,7 @@ deb_paths() { dpkg-deb --fsys-tarfile "$1" | tar -t | sed -e 's|^\./|/|' -e 's|/
 
 echo "== build the packages"
 start=$SECONDS
-cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
+timeout 300 cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; fail "cpack failed"; }
 main=$(echo "$work"/pkg/ostara_*.deb)
 demo=$(echo "$work"/pkg/ostara-demo_*.deb)
@@ -130,7 +130,7 @@ done
 
 if command -v lintian >/dev/null; then
   echo "== lintian"
-  lintian --fail-on error --tag-display-limit 0 "$main" "$demo" || fail "lintian reports errors"
+  timeout 300 lintian --fail-on error --tag-display-limit 0 "$main" "$demo" || fail "lintian reports errors"
 else
   echo "lintian is not installed (scripts/install-deps.sh installs it): not run"
 fi
@@ -146,7 +146,7 @@ done < <(cat "$work/main.paths" "$work/demo.paths")
 
 echo "== apt-get install"
 installed=yes
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o DPkg::Lock::Timeout=300 --no-install-recommends \
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o DPkg::Lock::Timeout=60 --no-install-recommends \
   "$main" "$demo" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install failed"; }
 dpkg -L ostara ostara-demo | grep -vx "/\." | sort -u >"$work/installed"
 [ "$(readlink -f /usr/bin/ostaractl)" = /opt/ostara/bin64/ostaractl ] || fail "/usr/bin/ostaractl is not the product's"
@@ -180,7 +180,10 @@ else
 fi
 export VELBRIX_SYSTEMD_UNIT_DIR=$work/units
 (cd "$work" && /usr/bin/ostarapcservice -install "-serviceName=$service" "-directory=$logs" \
-  "${pc_options[@]}" "${agent[@]}") || fail "ostarapcservice -install failed"
+  "${pc_options[@]}" "${agent[@]}") >"$work/install.out" 2>&1 || { cat "$work/install.out"; fail "ostarapcservice -install failed"; }
+cat "$work/install.out"
+# The installed installer finds its catalogues from its own place (older ones did not).
+[ "$legacy_installer" = yes ] || ! grep -q 'ZRKPC[0-9]*_' "$work/install.out" || fail "raw catalogue key from -install"
 unit=$work/units/$service.service
 [ -L "$work/units/multi-user.target.wants/$service.service" ] || fail "the unit was not enabled"
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
@@ -253,7 +256,7 @@ fi
   fail "the unit or its link is still there"
 
 echo "== apt-get purge"
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=300 ostara-demo ostara \
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=60 ostara-demo ostara \
   >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge failed"; }
 installed=no
 left=$( (grep -vxF -f "$work/existed" "$work/installed" || true) | while read -r path; do
