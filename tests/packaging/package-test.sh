@@ -19,7 +19,8 @@ for tool in dpkg dpkg-deb dpkg-query apt-get cpack flock; do
 done
 
 # One run at a time on this machine (other build trees may run this test too). The lock is
-# on a directory that exists anyway, so the test leaves no lock file behind.
+# on a directory that exists anyway, so the test leaves no lock file behind; the processes it
+# starts do not inherit it.
 exec 9</var/lib/dpkg
 flock -w 120 9 || fail "another package test held its lock for 2 minutes"
 for p in ostara ostara-demo; do
@@ -120,9 +121,10 @@ deb_paths "$main" >"$work/main.paths"
 deb_paths "$demo" >"$work/demo.paths"
 ! grep -E 'vexil|sample-agent|fakejdk' "$work/main.paths" || fail "test tools in the product package"
 grep -qx /usr/share/man/man8/ostaractl.8.gz "$work/main.paths" || fail "no ostaractl(8) in the package"
-dpkg-deb -f "$main" Depends | grep -q 'libc6 (>=' || fail "Depends has no computed libc6 dependency"
-! dpkg-deb -f "$main" Depends | grep -qi 'jdk\|java' || fail "a JDK is a dependency, not a suggestion"
-dpkg-deb -f "$main" Suggests | grep -q jdk || fail "a JDK is not suggested"
+depends=$(dpkg-deb -f "$main" Depends)
+grep -q 'libc6 (>=' <<<"$depends" || fail "Depends has no computed libc6 dependency"
+! grep -qi 'jdk\|java' <<<"$depends" || fail "a JDK is a dependency, not a suggestion"
+grep -q jdk <<<"$(dpkg-deb -f "$main" Suggests)" || fail "a JDK is not suggested"
 for deb in "$main" "$demo"; do
   scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'inst$|rm$' || true)
   [ -z "$scripts" ] || fail "maintainer scripts in $(basename "$deb"): $scripts"
@@ -168,7 +170,7 @@ else
   agent=(/opt/ostara/demo/fakejdk/bin/java)
 fi
 controller=("-appId=$app" "-directory=$work/app" "-properties=$work/agent.properties")
-if /usr/bin/ostarapcservice --help | grep -q -- -uninstall; then
+if grep -q -- -uninstall <<<"$(/usr/bin/ostarapcservice --help)"; then
   legacy_installer=no
   pc_options=("-pcOptions=${controller[0]}" "${controller[@]:1}")
 else
@@ -190,12 +192,12 @@ exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 echo "ExecStart=$exec_start"
 split_exec_start "$exec_start"
 [ "${exec_argv[0]}" = /opt/ostara/bin64/ostarapcservice ] || fail "ExecStart= runs ${exec_argv[0]}"
-printf '%s\n' "${exec_argv[@]}" | grep -q '^-Dcom.quillon.velbrix.product.root=/opt/ostara/prod$' ||
+grep -qx -- -Dcom.quillon.velbrix.product.root=/opt/ostara/prod < <(printf '%s\n' "${exec_argv[@]}") ||
   fail "ExecStart= has no product-root option"
 
 echo "== run ExecStart= as systemd would"
 (cd "$work/qm" && VEXIL_SIM_DIR=$work/qm exec setsid /opt/ostara/demo/vexil-qmgr "$qmgr" \
-  </dev/null >"$work/qm/vexil-qmgr.log" 2>&1) &
+  </dev/null >"$work/qm/vexil-qmgr.log" 2>&1 9<&-) &
 qm_pid=$!
 # A clean environment, a session of its own, the journal's place taken by a file; the variables
 # keep the IPC socket and the simulated queue manager in this test's directories. systemd would
@@ -203,7 +205,7 @@ qm_pid=$!
 # shows up there instead of in the machine's root.
 (cd "$work/cwd" && exec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   "VELBRIX_IPC_DIR=$work/ipc" "VEXIL_SIM_DIR=$work/qm" setsid "${exec_argv[@]}" \
-  </dev/null >"$work/journal.txt" 2>&1) &
+  </dev/null >"$work/journal.txt" 2>&1 9<&-) &
 svc_pid=$!
 # ostaractl as an operator runs it: no product root given, so it finds its own.
 ctl() { env -u ZRK_PROD -u KORR_PROD VELBRIX_IPC_DIR="$work/ipc" timeout 10 /usr/bin/ostaractl "$app" "$@"; }
