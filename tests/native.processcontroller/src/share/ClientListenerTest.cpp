@@ -108,6 +108,11 @@ TEST_F(ClientListenerTest, MalformedTraceIsReportedLeftAloneAndStillRelayed)
         EXPECT_EQ(reply.getMessageStatus(), IPCMessage::STATUS_EXCEPTION) << text;
     }
     EXPECT_EQ(ffdcReports(), reports + 2);   // the second is no TRAC at all: nothing to parse
+    // A peer repeating it gets no report per request: ten a minute from this probe at most.
+    for (int i = 0; i < 300; ++i) {
+        send("TRAC<trace:traceClasses>com.a</trace:traceClasses>");
+    }
+    EXPECT_EQ(ffdcReports(), reports + 10);
     EXPECT_EQ(c.getTraceSpecification(), "");
     // Relayed, so without the application it fails as a relay does.
     EXPECT_NE(send("TRAC<trace:traceClasses>x</trace:traceClasses>").getMessageText().find("ZRKPC0011"), std::string::npos);
