@@ -15,6 +15,7 @@
 #include "KorrIOException.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "SafePath.h"
 #include "SignalDispatcher.h"
 #include "Trace.h"
 #include "WindowsGroupType.h"
@@ -328,38 +329,16 @@ void KorrUtils::chmod(const std::string& path, int mode)
     traceExit("chmod", "", "void");
 }
 
-std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead)
+int KorrUtils::openSafely(const std::string& path, int flags, int mode, bool* created, std::string* refusal)
+{
+    return SafePath::open(path, flags, static_cast<mode_t>(mode), created, refusal);
+}
+
+std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead, std::string* refusal)
 {
     const mode_t mode = S_IRUSR | S_IWUSR | (everyoneRead ? S_IROTH : 0);
-    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | (truncate ? O_TRUNC : 0);
-    int fd = -1;
-    bool created = false;
-    // Created exclusively first, so that this call knows whether the mode is its to set.
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
-        if (fd >= 0) {
-            created = true;
-        } else if (errno != EEXIST) {
-            return nullptr;
-        } else {
-            // An existing name that is a symbolic link is refused: in a directory another user
-            // controls it could point anywhere, and a root process would write there.
-            fd = ::open(path.c_str(), flags | O_NOFOLLOW);
-            if (fd < 0 && errno != ENOENT) {
-                return nullptr;
-            }
-            // Removed between the two opens: try again.
-        }
-    }
+    int fd = SafePath::open(path, O_WRONLY | O_APPEND | O_CREAT | (truncate ? O_TRUNC : 0), mode, nullptr, refusal);
     if (fd < 0) {
-        return nullptr;
-    }
-    // The umask may have narrowed a new file below what the caller asked for.
-    if (created && ::fchmod(fd, mode) != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(path.c_str());
-        errno = error;
         return nullptr;
     }
     std::FILE* file = ::fdopen(fd, "a");
