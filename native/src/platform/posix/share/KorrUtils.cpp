@@ -179,13 +179,17 @@ int makeDirectories(const std::string& path, bool canRead)
     for (int attempt = 0; attempt < 2; ++attempt) {
         // Created owner-only, so the level is never open to others before mkpriv runs.
         if (::mkdir(path.c_str(), S_IRWXU) == 0) {
-            try {
-                // Others may list the level when canRead, never write it: a directory open for
-                // writing would let anyone plant links where this process writes its files.
-                KorrUtils::mkpriv(path, canRead, false);
-            } catch (const KorrException& e) {
+            // Others may list the level when canRead, never write it: a directory open for
+            // writing would let anyone plant links where this process writes its files. Changed
+            // through a descriptor of the level itself: a parent of another user could have
+            // put a link to somewhere else in its place meanwhile.
+            int level = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (level < 0 || ::fchmod(level, canRead ? 0705 : 0700) != 0) {
                 // The level stays owner-only, which is private enough.
-                traceModerate("mkdirs", e.toString());
+                traceModerate("mkdirs", "Unable to set the mode of " + path + ": " + KorrUtils::getLastErrorMessage());
+            }
+            if (level >= 0) {
+                ::close(level);
             }
             return 0;
         }
