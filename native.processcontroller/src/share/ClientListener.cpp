@@ -111,7 +111,9 @@ ClientListener::ClientListener(ProcessController& c, const std::string& name, co
     if (rd().isFlowOn()) {
         Trace::traceMethodEntry(rd(), this, "ClientListener", 2, name.c_str(), appName.c_str());
     }
-    IPCServer* created = IPCServer::newInstance(serviceName, *this, -1);
+    // Bounded, so that clients that connect and never ask (or never leave) cannot pile up threads.
+    IPCServer* created = IPCServer::newInstance(serviceName, *this, MAX_ADMIN_CONNECTIONS);
+    created->setIdleLimit(ADMIN_IDLE_LIMIT_MS);
     try {
         created->connect();
     } catch (const KorrException& e) {

@@ -21,6 +21,10 @@ class ClientListener : public IPCListener
 public:
     // How long stopApp() waits for the application's answer unless told otherwise.
     static constexpr long STOP_REPLY_LIMIT_MS = 30000;
+    // Admin connections served at once; a client over the limit is told so and closed.
+    static constexpr int MAX_ADMIN_CONNECTIONS = 64;
+    // A connection that sends no complete request within this time is closed.
+    static constexpr long ADMIN_IDLE_LIMIT_MS = 60000;
 
     // Creates and connects the server of serviceName; its KorrException leaves the constructor.
     ClientListener(ProcessController& controller, const std::string& serviceName, const std::string& appIPCServiceName);

@@ -50,7 +50,7 @@ std::string jsonString(const std::string& text)
 
 std::string AdminCommand::usage()
 {
-    return "Usage: ostaractl [--ipc-dir DIR] APPID COMMAND [ARGUMENTS]\n"
+    return "Usage: ostaractl [--ipc-dir DIR] [--user NAME] APPID COMMAND [ARGUMENTS]\n"
            "\n"
            "Sends one request to the process controller that serves APPID and prints its reply.\n"
            "\n"
@@ -66,7 +66,11 @@ std::string AdminCommand::usage()
            "\n"
            "Options:\n"
            "  --ipc-dir DIR         directory of the IPC sockets (default: $VELBRIX_IPC_DIR,\n"
-           "                        else /tmp/.velbrix-ipc)\n"
+           "                        else /run/velbrix-ipc for root's services and\n"
+           "                        /tmp/.velbrix-ipc-UID for those of user UID)\n"
+           "  --user NAME           the service runs as user NAME: look for it there and\n"
+           "                        trust its server (otherwise only a server run by root or\n"
+           "                        by yourself is trusted)\n"
            "  -h, --help            show this help and exit\n"
            "  --                    end of options (for a TEXT that begins with -)\n"
            "\n"
@@ -147,6 +151,7 @@ int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, s
 {
     std::vector<std::string> words;   // APPID, the command and its operands
     std::string ipcDir;
+    std::string user;
     bool json = false;
     bool immediate = false;
     bool optionsEnded = false;
@@ -165,6 +170,11 @@ int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, s
             ipcDir = a == "--ipc-dir" ? (i + 1 < args.size() ? args[++i] : std::string()) : a.substr(10);
             if (ipcDir.empty()) {
                 return usageError(err, "option '--ipc-dir' needs a directory");
+            }
+        } else if (a == "--user" || a.compare(0, 7, "--user=") == 0) {
+            user = a == "--user" ? (i + 1 < args.size() ? args[++i] : std::string()) : a.substr(7);
+            if (user.empty()) {
+                return usageError(err, "option '--user' needs a user name");
             }
         } else if (a == "--json" && words.size() == 2 && words[1] == "status") {
             json = true;
@@ -208,7 +218,8 @@ int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, s
         if (!ipcDir.empty()) {
             KorrUtils::setenv("VELBRIX_IPC_DIR", ipcDir);
         }
-        std::unique_ptr<IPCClient> client(IPCClient::newInstance(appId));
+        std::unique_ptr<IPCClient> client(user.empty() ? IPCClient::newInstance(appId)
+                                                       : IPCClient::newInstance(appId, user));
         client->connect();
         IPCMessage reply;
         try {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <sstream>
 
 #include "BuildLevel.h"
@@ -37,6 +38,24 @@ KorrThreadSync& ffdcLock()
     return *lock;
 }
 
+// At most REPORTS_PER_WINDOW reports per probe (class, method and probe id) in a window of
+// WINDOW_SECONDS, so that a peer repeating a bad request cannot fill the disk with reports.
+const long REPORTS_PER_WINDOW = 10;
+const std::time_t WINDOW_SECONDS = 60;
+
+struct ProbeWindow {
+    std::time_t start = 0;
+    long written = 0;
+    long skipped = 0;   // not written since the last report of this probe
+};
+
+// Under the lock; never destroyed, like the lock.
+std::map<std::string, ProbeWindow>& probeWindows()
+{
+    static std::map<std::string, ProbeWindow>* windows = new std::map<std::string, ProbeWindow>();
+    return *windows;
+}
+
 // Opens a new report file, private from its first byte.
 std::FILE* openFFDCFile(const std::string& path)
 {
@@ -44,14 +63,12 @@ std::FILE* openFFDCFile(const std::string& path)
     if (KorrUtils::mkdirs(parent, false) != 0) {
         throw KorrIOException(NLS::format(rd(), "ZRKNV0051_MKDIR_FAILED", parent));
     }
-    std::FILE* file = KorrUtils::openFile(path, true, false);
+    // Owner-only from its first byte; a name planted in its place is refused, not followed.
+    std::string refusal;
+    std::FILE* file = KorrUtils::openFile(path, true, false, &refusal);
     if (file == nullptr) {
-        throw KorrIOException(NLS::format(rd(), "ZRKNV0054_UNABLE_TO_OPEN_FILE", path, KorrUtils::getLastErrorMessage()));
-    }
-    try {
-        KorrUtils::mkpriv(path, false, false);
-    } catch (const KorrException& e) {
-        EventLog::warningNoFormat(rd(), NLS::format(rd(), "ZRKNV0148_UNABLE_TO_MKPRIV_FFDC_FILE", path, e.getMessage()));
+        throw KorrIOException(NLS::format(rd(), "ZRKNV0054_UNABLE_TO_OPEN_FILE", path,
+                                          refusal.empty() ? KorrUtils::getLastErrorMessage() : refusal));
     }
     return file;
 }
@@ -70,7 +87,7 @@ bool writeAndClose(std::FILE* file, const std::string& text)
 
 std::string reportText(const std::string& pid, const std::tm& utc, const std::string& className, const void* object,
                        const std::string& methodName, const std::string& probeId, const KorrException* cause,
-                       int count, const char* const* values)
+                       int count, const char* const* values, long skipped)
 {
     char buffer[64];
     std::ostringstream text;
@@ -98,6 +115,10 @@ std::string reportText(const std::string& pid, const std::tm& utc, const std::st
     text << "\n";
     for (int i = 0; i < count && values; ++i) {
         text << "Arg[" << i << "]:     " << (values[i] ? values[i] : "null") << "\n";
+    }
+    if (skipped > 0) {
+        text << "Skipped:    " << skipped << " earlier reports of this probe (limit " << REPORTS_PER_WINDOW
+             << " a minute)\n";
     }
     text << "[EOF]\n";
     return text.str();
@@ -147,6 +168,18 @@ void FFDC::internalCapture(const std::string& className, const void* object, con
     try {
         Synchronize hold(&ffdcLock());
         std::time_t now = std::time(nullptr);
+        ProbeWindow& window = probeWindows()[className + "\n" + methodName + "\n" + probeId];
+        if (now < window.start || now - window.start >= WINDOW_SECONDS) {
+            window.start = now;
+            window.written = 0;
+        }
+        if (window.written >= REPORTS_PER_WINDOW) {
+            ++window.skipped;
+            return;
+        }
+        ++window.written;
+        long skipped = window.skipped;
+        window.skipped = 0;
         std::tm local = KorrUtils::localTime(now);
         std::string pid = std::to_string(KorrProcess::getCurrentProcessId());
         char id[96];
@@ -154,7 +187,7 @@ void FFDC::internalCapture(const std::string& className, const void* object, con
                       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, captureCount, pid.c_str());
         ++captureCount;
         std::string report = reportText(pid, KorrUtils::universalTime(now), className, object, methodName, probeId,
-                                        cause, count, values);
+                                        cause, count, values, skipped);
         if (writingFile) {
             std::fwrite(report.data(), 1, report.size(), stderr);
             std::fflush(stderr);

@@ -1,7 +1,8 @@
 // First-failure data capture: a report file (or, failing that, an error event) for a
 // condition that should never happen, naming the class, method and probe of the call site.
 // Reports go to <log path>/ffdc/FFDC.<time>.<sequence>.<process id>.log, private to the owner.
-// capture() never throws. Context values are C strings; a null one reads "null".
+// capture() never throws. Context values are C strings; a null one reads "null". One probe
+// reports at most 10 times a minute; the next report it writes counts those it skipped.
 #ifndef OSTARA_FFDC_H
 #define OSTARA_FFDC_H
 

@@ -17,6 +17,9 @@ public:
     static IPCClient* newInstance(const std::string& serviceName, NativeProperties& properties);
     // For callers without application properties (administration tools, the server itself).
     static IPCClient* newInstance(const std::string& serviceName);
+    // A client that also trusts a server run by the user serverUser, besides root and the
+    // caller's own user, and looks for it where that user's servers live.
+    static IPCClient* newInstance(const std::string& serviceName, const std::string& serverUser);
 
     ~IPCClient() override;
 

@@ -1,7 +1,7 @@
 #include "IPCServer.h"
 
 IPCServer::IPCServer(const std::string& serviceName, IPCListener& l, int max, const std::string& group)
-    : IPC(serviceName), listener(l), maxConnections(max), adminGroupName(group)
+    : IPC(serviceName), listener(l), maxConnections(max), adminGroupName(group), idleLimit(-1)
 {
 }
 

@@ -26,6 +26,10 @@ public:
     // Stops listening, ends every connection and returns when the listening thread is gone.
     virtual void disconnect() = 0;
 
+    // Closes a connection that sends no complete request within milliseconds of connecting or
+    // of its last reply; negative (the default) waits for ever. Takes effect at connect().
+    void setIdleLimit(long milliseconds) { idleLimit = milliseconds; }
+
     IPCListener& getListener() const { return listener; }
     std::string getAdminGroupName() const { return adminGroupName; }
 
@@ -33,6 +37,7 @@ protected:
     IPCServer(const std::string& serviceName, IPCListener& listener, int maxConnections,
               const std::string& adminGroupName);
     int getMaxConnections() const { return maxConnections; }
+    long getIdleLimit() const { return idleLimit; }
 
 private:
     IPCServer(const IPCServer&);
@@ -41,6 +46,7 @@ private:
     IPCListener& listener;
     int maxConnections;
     std::string adminGroupName;
+    long idleLimit;
 };
 
 #endif

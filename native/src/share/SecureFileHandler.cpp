@@ -87,8 +87,11 @@ SecureFileHandler::SecureFileHandler(const std::string& pattern, int lim, int cn
                 throwIO("SecureFileHandler", NLS::format(rd(), "ZRKNV0051_MKDIR_FAILED", parent));
             }
             if (exists(name)) {
-                std::FILE* probe = KorrUtils::openFile(name, false, canRead);
+                std::string refusal;
+                std::FILE* probe = KorrUtils::openFile(name, false, canRead, &refusal);
                 if (probe == nullptr) {
+                    // Planted or foreign: left alone, and the next unique name is taken.
+                    traceModerate(this, "SecureFileHandler", refusal.empty() ? KorrUtils::getLastErrorMessage() : refusal);
                     continue;
                 }
                 std::fclose(probe);
@@ -182,37 +185,23 @@ std::string SecureFileHandler::getfileName(const std::string& pattern, int gener
     return name;
 }
 
-// Opens the current file, rotating the set first when asked. A file this call creates gets its
-// final mode from the open itself; one that was there already is made private (when that is
-// refused, it is used only if it is not open to others or readability was asked for).
+// Opens the current file, rotating the set first when asked. The open gives a new file its
+// final mode and narrows an old one that grants more (by descriptor, so a name swapped for a
+// link meanwhile is never changed); a name that is not safe to open is refused.
 void SecureFileHandler::openCurrent(bool rotate, bool truncate)
 {
     bool movedAway = rotate && rotateFile();
     // A set that cannot move its current file away (one file, or generations that share its
     // name) starts the file again instead.
     bool empty = truncate || (rotate && !movedAway);
-    bool existed = exists(fileNames[0]);
-    std::FILE* file = KorrUtils::openFile(fileNames[0], empty, canRead);
+    std::string refusal;
+    std::FILE* file = KorrUtils::openFile(fileNames[0], empty, canRead, &refusal);
     if (file == nullptr) {
-        throw KorrIOException(
-            NLS::format(rd(), "ZRKNV0054_UNABLE_TO_OPEN_FILE", fileNames[0], KorrUtils::getLastErrorMessage()));
+        throw KorrIOException(NLS::format(rd(), "ZRKNV0054_UNABLE_TO_OPEN_FILE", fileNames[0],
+                                          refusal.empty() ? KorrUtils::getLastErrorMessage() : refusal));
     }
     // One write per line, so a failed write never leaves part of a line behind in a buffer.
     std::setvbuf(file, nullptr, _IONBF, 0);
-    if (existed) {
-        try {
-            KorrUtils::mkpriv(fileNames[0], canRead, false);
-        } catch (const KorrException&) {
-            if (!canRead) {
-                try {
-                    KorrUtils::checkFilePermissions(fileNames[0]);
-                } catch (...) {
-                    std::fclose(file);
-                    throw;
-                }
-            }
-        }
-    }
     out = file;
 }
 

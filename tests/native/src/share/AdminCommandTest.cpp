@@ -137,7 +137,7 @@ TEST_F(AdminCommandTest, ReportsWrongUsageAndAnApplicationNobodyServes)
     const std::vector<std::vector<std::string>> wrong = {
         {}, {"APP1"}, {"APP1", "reboot"}, {"APP1", "status", "extra"}, {"APP1", "trace"},
         {"APP1", "trace", "noequals"}, {"APP1", "trace", "a=<b>"}, {"APP1", "send"}, {"APP1", "stop", "--now"},
-        {"--ipc-dir"}, {"APP1", "send", std::string(1025, 'x')}, {"--bogus", "APP1", "status"}};
+        {"--ipc-dir"}, {"--user"}, {"APP1", "send", std::string(1025, 'x')}, {"--bogus", "APP1", "status"}};
     for (const auto& args : wrong) {
         EXPECT_EQ(run(args), 2) << (args.empty() ? "" : args.back());
         EXPECT_NE(err.str().find("ostaractl: "), std::string::npos);
@@ -147,7 +147,7 @@ TEST_F(AdminCommandTest, ReportsWrongUsageAndAnApplicationNobodyServes)
 
     EXPECT_EQ(run({"--help"}), 0);
     for (const char* word : {"status", "--json", "stop", "--immediate", "trace", "wake", "send", "--ipc-dir",
-                             "Exit status"}) {
+                             "--user", "Exit status"}) {
         EXPECT_NE(out.str().find(word), std::string::npos) << word;
     }
 
@@ -160,4 +160,6 @@ TEST_F(AdminCommandTest, ReportsWrongUsageAndAnApplicationNobodyServes)
     TempDir elsewhere;
     EXPECT_EQ(run({"--ipc-dir", elsewhere.path(), "APP1", "status"}), 3);
     EXPECT_EQ(run({"--ipc-dir=" + dir.path(), "APP1", "status"}), 0);
+    EXPECT_EQ(run({"--user=no-such-user-here", "APP1", "status"}), 1);
+    EXPECT_NE(err.str().find("no user named no-such-user-here"), std::string::npos) << err.str();
 }

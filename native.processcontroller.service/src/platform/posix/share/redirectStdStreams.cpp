@@ -26,78 +26,45 @@ std::string temporaryDirectory()
     return tmp.empty() ? std::string("/tmp") : tmp;
 }
 
-// Opens path for writing and empties it. A symbolic link, a file with other hard links and a
-// file of another user are refused before anything is truncated.
-int openLogFile(const std::string& path)
+// Opens path for writing and empties it, 0644. Through KorrUtils::openSafely: a FIFO, a link
+// (also on the way to it, below a directory others can write), a file with other hard links
+// and a file of another user are refused before anything is truncated; reason says why.
+int openLogFile(const std::string& path, std::string& reason)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, S_IRUSR | S_IWUSR);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
-        ::close(fd);
-        errno = EPERM;
-        return -1;
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
+    int fd = KorrUtils::openSafely(path, O_WRONLY | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH,
+                                   nullptr, &reason);
+    if (fd < 0 && reason.empty()) {
+        reason = KorrUtils::getLastErrorMessage();
     }
     return fd;
 }
 
-// Both files open, then both streams move; false (errno set) leaves both streams as they were.
-bool reopenBoth(const std::string& dir)
+// Both files open, then both streams move; false (reason set) leaves both streams as they were.
+bool reopenBoth(const std::string& dir, std::string& reason)
 {
     std::string sep = KorrUtils::separator();
-    int out = openLogFile(dir + sep + "stdout.log");
+    int out = openLogFile(dir + sep + "stdout.log", reason);
     if (out < 0) {
         return false;
     }
-    int err = openLogFile(dir + sep + "stderr.log");
+    int err = openLogFile(dir + sep + "stderr.log", reason);
     if (err < 0) {
-        int error = errno;
         ::close(out);
-        errno = error;
         return false;
     }
     std::fflush(stdout);
     std::fflush(stderr);
     bool moved = ::dup2(out, STDOUT_FILENO) >= 0 && ::dup2(err, STDERR_FILENO) >= 0;
-    int error = errno;
+    if (!moved) {
+        reason = KorrUtils::getLastErrorMessage();
+    }
     ::close(out);
     ::close(err);
-    errno = error;
     if (moved) {
         // A log file is read as it grows: write each line out at once.
         std::setvbuf(stdout, nullptr, _IOLBF, 0);
     }
     return moved;
-}
-
-// Owner read/write, group "vexil" read/write when it exists, others read. Best effort: the
-// files were created owner-only, which is safe if this fails.
-void protect(const std::string& dir)
-{
-    for (const char* name : {"stdout.log", "stderr.log"}) {
-        try {
-            KorrUtils::mkGroupVexilWrite(dir + KorrUtils::separator() + name, false);
-        } catch (const KorrException& e) {
-            if (rd().isOn(TraceLevel::MODERATE)) {
-                std::string text = "Unable to protect " + std::string(name) + ": " + e.getMessage();
-                Trace::traceMethodData(rd(), TraceLevel::MODERATE, nullptr, "redirectStdStreams", 1, text.c_str());
-            }
-        }
-    }
 }
 
 } // namespace
@@ -114,22 +81,18 @@ std::string redirectStdStreams(const std::string& directory)
         creationError = KorrUtils::getLastErrorMessage();
         dir = temporaryDirectory();
     }
-    bool reopened = reopenBoth(dir);
+    std::string reopenError;
+    bool reopened = reopenBoth(dir, reopenError);
     if (reopened || !creationError.empty()) {
-        // Only files this call opened are protected: a name in a shared temporary directory
-        // that could not be opened may be a link to anything.
-        if (reopened) {
-            protect(dir);
-        }
         if (!creationError.empty()) {
             std::fprintf(stderr, "Using TMP directory as could not create directory %s due to error: %s\n",
                          wanted.c_str(), creationError.c_str());
         }
     } else {
-        std::string reopenError = KorrUtils::getLastErrorMessage();
         dir = temporaryDirectory();
-        if (!reopenBoth(dir)) {
-            KorrException e("Failed to redirect stdout or stderr due to error: " + KorrUtils::getLastErrorMessage());
+        std::string tmpError;
+        if (!reopenBoth(dir, tmpError)) {
+            KorrException e("Failed to redirect stdout or stderr due to error: " + tmpError);
             if (rd().isFlowOn()) {
                 Trace::throwing(rd(), "redirectStdStreams", &e);
             }
@@ -137,7 +100,6 @@ std::string redirectStdStreams(const std::string& directory)
         }
         std::fprintf(stderr, "Using TMP directory as failed to reopen stdout to %s due to error: %s\n",
                      (wanted + KorrUtils::separator() + "stdout.log").c_str(), reopenError.c_str());
-        protect(dir);
     }
     std::fflush(stderr);
     if (rd().isFlowOn()) {

@@ -24,32 +24,19 @@ const RasDescriptor& rd()
     return *d;
 }
 
-// Opens path, creating it owner-only when it is missing (the caller widens it afterwards);
-// created tells which happened. Returns -1 with errno set on failure.
-int openAlways(const std::string& path, int flags, bool& created)
+// Lock and ".pid" files: owner read/write, others read, never more (0644).
+const int LOCK_FILE_MODE = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
+
+// Opens path, creating it 0644 when missing; an existing name that is not a regular file of
+// this user or root (a FIFO planted to hang us, a link, another user's file) is refused, with
+// reason set. Returns -1 with errno set on failure.
+int openAlways(const std::string& path, int flags, std::string& reason)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, S_IRUSR | S_IWUSR);
-        if (fd >= 0) {
-            created = true;
-            return fd;
-        }
-        if (errno != EEXIST) {
-            return -1;
-        }
-        // A symbolic link is refused, as it could lead the lock (and the ".pid" file, which is
-        // emptied) to any file of the machine.
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
-        if (fd >= 0) {
-            created = false;
-            return fd;
-        }
-        if (errno != ENOENT) {
-            return -1;
-        }
-        // Removed between the two opens: try again.
+    int fd = KorrUtils::openSafely(path, flags | O_CREAT, LOCK_FILE_MODE, nullptr, &reason);
+    if (fd < 0 && reason.empty()) {
+        reason = KorrUtils::getLastErrorMessage();
     }
-    return -1;
+    return fd;
 }
 
 bool endsWithLck(const std::string& name)
@@ -70,16 +57,15 @@ FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writ
         Trace::traceMethodEntry(rd(), this, "FileLockImpl", 3, fileName.c_str(), readLock ? "true" : "false",
                                 writePid ? "true" : "false");
     }
-    bool created = false;
-    int fd = openAlways(fileName, readLock ? O_RDONLY : O_WRONLY, created);
+    std::string reason;
+    int fd = openAlways(fileName, readLock ? O_RDONLY : O_WRONLY, reason);
     if (fd >= 0 && ::flock(fd, (readLock ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
-        int error = errno;
+        reason = KorrUtils::getLastErrorMessage();
         ::close(fd);
-        errno = error;
         fd = -1;
     }
     if (fd < 0) {
-        KorrIOException e(NLS::format(rd(), "ZRKNV0057_UNABLE_TO_LOCK_FILE", fileName, KorrUtils::getLastErrorMessage()));
+        KorrIOException e(NLS::format(rd(), "ZRKNV0057_UNABLE_TO_LOCK_FILE", fileName, reason));
         if (rd().isFlowOn()) {
             Trace::throwing(rd(), "FileLockImpl", &e);
         }
@@ -88,9 +74,6 @@ FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writ
     handle = fd;
     // A constructor that throws runs no destructor: release the lock on the way out.
     try {
-        if (created) {
-            KorrUtils::mkGroupVexilWrite(fileName, true);
-        }
         if (writePid) {
             writePidFile(fileName);
         }
@@ -119,8 +102,8 @@ void FileLockImpl::writePidFile(const std::string& fileName)
     }
     std::string name = fileName.substr(0, fileName.size() - 4) + ".pid";
     // Always opened for writing, also for a read lock: the id has to be written.
-    bool created = false;
-    int fd = openAlways(name, O_WRONLY, created);
+    std::string reason;
+    int fd = openAlways(name, O_WRONLY, reason);
     bool written = false;
     if (fd >= 0) {
         pidFileName = name; // from here on a failure removes the file again
@@ -133,14 +116,14 @@ void FileLockImpl::writePidFile(const std::string& fileName)
         errno = error;
     }
     if (!written) {
-        KorrIOException e(NLS::format(rd(), "ZRKNV0121_UNABLE_TO_OPEN_FILE", name, KorrUtils::getLastErrorMessage()));
+        if (fd >= 0) {
+            reason = KorrUtils::getLastErrorMessage();
+        }
+        KorrIOException e(NLS::format(rd(), "ZRKNV0121_UNABLE_TO_OPEN_FILE", name, reason));
         if (rd().isFlowOn()) {
             Trace::throwing(rd(), "FileLockImpl", &e);
         }
         throw e;
-    }
-    if (created) {
-        KorrUtils::mkGroupVexilWrite(name, true);
     }
 }
 

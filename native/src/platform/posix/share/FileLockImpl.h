@@ -1,5 +1,7 @@
 // FileLock on flock(2): the open descriptor holds LOCK_EX (LOCK_SH for a read lock), so a
 // second lock on the file fails, also from the same process, and a dead holder's lock is free.
+// Lock and ".pid" files are 0644 and opened through KorrUtils::openSafely, so no other user
+// can write the id in them or plant something in their place that hangs or redirects us.
 #ifndef OSTARA_FILELOCKIMPL_H
 #define OSTARA_FILELOCKIMPL_H
 

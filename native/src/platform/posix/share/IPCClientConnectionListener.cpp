@@ -1,6 +1,7 @@
 #include "IPCClientConnectionListener.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,6 +10,7 @@
 #include "EventLog.h"
 #include "IPCClientRunnable.h"
 #include "IPCEndpoint.h"
+#include "IPCMessage.h"
 #include "KorrException.h"
 #include "KorrThreadImpl.h"
 #include "KorrThreadSyncImpl.h"
@@ -38,7 +40,8 @@ void traceData(const void* object, const char* text, const std::string& value = 
 
 IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
                                                          const std::string&)
-    : serviceName(name), listener(l), maxConnections(max), running(false), shutdownRequested(false), ended(false),
+    : serviceName(name), listener(l), maxConnections(max), idleLimit(-1), refusedSinceReport(0),
+      lastRefusalReport(-1), running(false), shutdownRequested(false), ended(false),
       monitor(new KorrThreadSyncImpl()), wakeRead(-1), wakeWrite(-1)
 {
     int ends[2];
@@ -209,13 +212,31 @@ void IPCClientConnectionListener::acceptOne(int listening)
     }
     reapFinishedClients();
     if (maxConnections >= 0 && clients.size() >= static_cast<std::size_t>(maxConnections)) {
-        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", serviceName,
-                                                  std::to_string(maxConnections)));
+        std::string text = NLS::format(rd(), "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", serviceName,
+                                       std::to_string(maxConnections));
+        // The client learns why before its connection closes: a reply to whatever it sends.
+        IPCMessage refusal(0, IPCMessage::STATUS_EXCEPTION, text);
+        unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
+        int length = 0;
+        refusal.getMessageBytes(buffer, &length);
+        ::send(client, buffer, static_cast<std::size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
         ::close(client);
+        ++refusedSinceReport;
+        long now = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
+        if (lastRefusalReport < 0 || now - lastRefusalReport >= 60) {
+            if (refusedSinceReport > 1) {
+                text += " (" + std::to_string(refusedSinceReport) + " connections refused since the last report)";
+            }
+            EventLog::errorNoFormat(rd(), text);
+            lastRefusalReport = now;
+            refusedSinceReport = 0;
+        }
         return;
     }
     traceData(this, "Client connected, creating a processing thread.");
-    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, client, listener);
+    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, client, listener, idleLimit);
     KorrThread* thread = new KorrThreadImpl(runnable);
     try {
         thread->start();

@@ -1,6 +1,8 @@
 // The listening loop of an IPC server, on a thread of its own: accepts connections on the
 // service's endpoint, refuses peers that are neither root nor the server's user, enforces
-// the connection limit and runs one IPCClientRunnable thread per client. A wake-up pipe polled
+// the connection limit and runs one IPCClientRunnable thread per client. A client over the
+// limit gets one reply packet saying so (ZRKNV0090), then its connection is closed; the event
+// log names such refusals at most once a minute, so a flood of them cannot fill the disk. A wake-up pipe polled
 // beside the socket lets shutdown() end the loop at once.
 #ifndef OSTARA_IPCCLIENTCONNECTIONLISTENER_H
 #define OSTARA_IPCCLIENTCONNECTIONLISTENER_H
@@ -24,6 +26,8 @@ public:
     ~IPCClientConnectionListener() override;
 
     long run() override;
+    // Applies to the connections accepted from then on; see IPCServer::setIdleLimit.
+    void setIdleLimit(long milliseconds) { idleLimit = milliseconds; }
     // Asks the loop to end; returns true when the request reached it.
     bool shutdown();
     void requestStop() override { shutdown(); }
@@ -52,6 +56,9 @@ private:
     std::string serviceName;
     IPCListener& listener;
     int maxConnections;
+    long idleLimit;
+    long refusedSinceReport;          // over the limit since the last ZRKNV0090 event
+    long lastRefusalReport;           // steady-clock seconds of that event, -1 before
     std::list<KorrThread*> clients;   // used by the listening thread only
     bool running;
     bool shutdownRequested;

@@ -1,14 +1,18 @@
 #include "IPCClientImpl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+
+#include <vector>
 
 #include "FFDC.h"
 #include "IPCEndpoint.h"
@@ -52,8 +56,14 @@ IPCClient* IPCClient::newInstance(const std::string& serviceName)
     return new IPCClientImpl(serviceName, nullptr);
 }
 
-IPCClientImpl::IPCClientImpl(const std::string& serviceName, NativeProperties* properties)
-    : IPCClient(serviceName, properties), socket(-1)
+IPCClient* IPCClient::newInstance(const std::string& serviceName, const std::string& serverUser)
+{
+    return new IPCClientImpl(serviceName, nullptr, serverUser);
+}
+
+IPCClientImpl::IPCClientImpl(const std::string& serviceName, NativeProperties* properties,
+                             const std::string& user)
+    : IPCClient(serviceName, properties), socket(-1), serverUser(user)
 {
 }
 
@@ -92,6 +102,39 @@ int IPCClientImpl::openSocket(const std::string& path)
     return s;
 }
 
+// The users whose servers this client trusts and the directories it looks in, in order.
+bool IPCClientImpl::trustedServers(std::vector<uid_t>& users, std::vector<uid_t>& places)
+{
+    const uid_t self = ::geteuid();
+    users = {self, 0};
+    if (!serverUser.empty()) {
+        struct passwd entry;
+        struct passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwnam_r(serverUser.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
+            return false;
+        }
+        users.push_back(found->pw_uid);
+        places = {found->pw_uid};
+    } else if (self == 0) {
+        places = {0};
+    } else {
+        places = {self, 0};
+    }
+    return true;
+}
+
+// A packet already queued for us, read without waiting; a reset reported ahead of it is
+// passed over. -1 or 0 when there is none.
+ssize_t IPCClientImpl::pendingReply(unsigned char* buffer, std::size_t size)
+{
+    ssize_t got = ::recv(socket, buffer, size, MSG_DONTWAIT);
+    if (got < 0 && errno == ECONNRESET) {
+        got = ::recv(socket, buffer, size, MSG_DONTWAIT);
+    }
+    return got;
+}
+
 void IPCClientImpl::connect()
 {
     std::string serviceName = getServiceName();
@@ -103,11 +146,29 @@ void IPCClientImpl::connect()
         FFDC::capture(rd(), this, "connect", FFDC::PROBE_002(), &e);
         throw thrown("connect", e);
     }
-    std::string path = IPCEndpoint::socketPath(serviceName);
-    int s = openSocket(path);
+    std::string shortName = IPC::shortName(serviceName);
+    std::vector<uid_t> users;
+    std::vector<uid_t> places;
+    if (!trustedServers(users, places)) {
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
+                                                          "no user named " + serverUser)));
+    }
+    // One directory for all ($VELBRIX_IPC_DIR) is looked in once.
+    if (!KorrUtils::getenv("VELBRIX_IPC_DIR").empty()) {
+        places.resize(1);
+    }
+    std::string path;
+    int s = -1;
+    int code = ENOENT;
+    for (uid_t place : places) {
+        path = IPCEndpoint::socketPath(serviceName, place);
+        s = openSocket(path);
+        code = errno;
+        if (s >= 0 || (code != ENOENT && code != ECONNREFUSED)) {
+            break;
+        }
+    }
     if (s < 0) {
-        int code = errno;
-        std::string shortName = IPC::shortName(serviceName);
         switch (code) {
         case ENOENT:
         case ECONNREFUSED:
@@ -124,12 +185,23 @@ void IPCClientImpl::connect()
                                                               KorrUtils::getLastErrorMessage(code))));
         }
     }
-    // The server closes a connection of any user but root and its own at once; say so now.
+    // Nothing is sent to a server of a user this client does not trust: it may be an impostor
+    // that bound the name first. A trusted server that will not serve us is named as well.
     uid_t server = 0;
-    if (IPCEndpoint::peerUid(s, server) && !IPCEndpoint::mayConnect(::geteuid(), server)) {
+    if (!IPCEndpoint::peerUid(s, server)) {
+        code = errno;
         ::close(s);
-        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0177_NOT_AUTHORIZED",
-                                                          IPC::shortName(serviceName))));
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
+                                                          KorrUtils::getLastErrorMessage(code))));
+    }
+    if (std::find(users.begin(), users.end(), server) == users.end()) {
+        ::close(s);
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0186_IPC_SERVER_NOT_TRUSTED", shortName,
+                                                          IPCEndpoint::userText(server))));
+    }
+    if (!IPCEndpoint::mayConnect(::geteuid(), server)) {
+        ::close(s);
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0177_NOT_AUTHORIZED", shortName)));
     }
     int flags = ::fcntl(s, F_GETFL);
     if (flags < 0 || ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK) != 0) {
@@ -180,6 +252,11 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
     } while (sent < 0 && errno == EINTR);
     if (sent != length) {
         int code = sent < 0 ? errno : EIO;
+        // A server that refused the connection (too many clients) left its reason behind.
+        ssize_t got = pendingReply(buffer, sizeof buffer);
+        if (got > 0) {
+            return IPCMessage(buffer, static_cast<unsigned int>(got));
+        }
         throw thrown("sendMessage", KorrException(NLS::format(rd(), "ZRKNV0063_WRITE_FAILED",
                                                               KorrUtils::getLastErrorMessage(code))));
     }
@@ -199,6 +276,12 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
         ssize_t got = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             continue;
+        }
+        if (got < 0 && errno == ECONNRESET) {
+            // Closed with our request unread; a refusal it sent first is still queued.
+            int code = errno;
+            got = pendingReply(buffer, sizeof buffer);
+            errno = code;
         }
         if (got < 0) {
             throw thrown("sendMessage", KorrException(NLS::format(rd(), "ZRKNV0064_READ_FAILED",

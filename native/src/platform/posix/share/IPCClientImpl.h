@@ -1,17 +1,23 @@
 // The POSIX IPC client: a SOCK_SEQPACKET connection to <ipc dir>/NAME, one packet per
-// request and per reply. It also refuses, as the server would, to talk to a server whose
-// user is neither root nor its own, so that such a client learns it is not authorized.
+// request and per reply. It trusts a server (SO_PEERCRED) run by root or its own user, and
+// the user named at creation; any other server is closed before a byte is sent. It looks in
+// the directories where those servers live: its own user's, then root's.
 #ifndef OSTARA_IPCCLIENTIMPL_H
 #define OSTARA_IPCCLIENTIMPL_H
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 #include "IPCClient.h"
 
 class IPCClientImpl : public IPCClient
 {
 public:
-    IPCClientImpl(const std::string& serviceName, NativeProperties* properties);
+    // serverUser, when not empty, names one more user whose server is trusted.
+    IPCClientImpl(const std::string& serviceName, NativeProperties* properties,
+                  const std::string& serverUser = std::string());
     // Closes a connection the owner left open, so that no descriptor leaks.
     ~IPCClientImpl() override;
 
@@ -21,8 +27,11 @@ public:
 
 private:
     int openSocket(const std::string& path);
+    ssize_t pendingReply(unsigned char* buffer, std::size_t size);
+    bool trustedServers(std::vector<uid_t>& users, std::vector<uid_t>& places);
 
     int socket;   // -1 while disconnected
+    std::string serverUser;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "IPCClientRunnable.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -26,8 +27,8 @@ const RasDescriptor& rd()
 
 } // namespace
 
-IPCClientRunnable::IPCClientRunnable(const std::string& name, int s, IPCListener& l)
-    : serviceName(name), socket(s), listener(l), shutdownRequested(false), processingMessage(false),
+IPCClientRunnable::IPCClientRunnable(const std::string& name, int s, IPCListener& l, long idle)
+    : serviceName(name), socket(s), listener(l), idleLimit(idle), shutdownRequested(false), processingMessage(false),
       monitor(new KorrThreadSyncImpl())
 {
 }
@@ -70,6 +71,21 @@ long IPCClientRunnable::run()
     unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
     long result = 0;
     while (!isShutdownRequested()) {
+        if (idleLimit >= 0) {
+            // A wake-up by requestStop() reads as input too, so the loop looks again at once.
+            pollfd ready = {socket, POLLIN, 0};
+            int polled = ::poll(&ready, 1, idleLimit > 0x7fffffffL ? 0x7fffffff : static_cast<int>(idleLimit));
+            if (polled < 0 && errno == EINTR) {
+                continue;
+            }
+            if (polled == 0) {
+                if (rd().isOn(TraceLevel::MODERATE)) {
+                    Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 1, "idle connection closed");
+                }
+                result = ETIMEDOUT;
+                break;
+            }
+        }
         iovec part = {buffer, sizeof buffer};
         msghdr header = {};
         header.msg_iov = &part;

@@ -17,7 +17,9 @@ public:
     // The thread's result when the client closed its end (the value a broken pipe has elsewhere).
     static const long CLIENT_DISCONNECTED = 109;
 
-    IPCClientRunnable(const std::string& serviceName, int socket, IPCListener& listener);
+    // idleLimit: milliseconds to wait for each request before the connection is closed;
+    // negative waits for ever.
+    IPCClientRunnable(const std::string& serviceName, int socket, IPCListener& listener, long idleLimit = -1);
     ~IPCClientRunnable() override;
 
     long run() override;
@@ -40,6 +42,7 @@ private:
     std::string serviceName;
     int socket;
     IPCListener& listener;
+    long idleLimit;
     bool shutdownRequested;
     bool processingMessage;
     KorrThreadSync* monitor;

@@ -1,7 +1,10 @@
 // The socket file that stands for one IPC service name: a SOCK_SEQPACKET socket at
-// <ipc dir>/NAME, <ipc dir> being $VELBRIX_IPC_DIR or /tmp/.velbrix-ipc (made mode 1777 like
-// /tmp/.X11-unix). A server binds it mode 0600; a live one is never taken over, a stale one
-// (its server died) is replaced, both decided under an flock on <ipc dir>/NAME.lock.
+// <ipc dir>/NAME. <ipc dir> is $VELBRIX_IPC_DIR when set; else it belongs to the server's user,
+// so that no other user can create a name in it: /run/velbrix-ipc for root (0755),
+// /tmp/.velbrix-ipc-<uid> for another user (0700). A server binds its socket mode 0600; a live
+// one is never taken over, a stale one (its server died) is replaced, both decided under a
+// non-blocking flock on <ipc dir>/NAME.lock. A socket or lock file of another user is left
+// alone and named in the error.
 #ifndef OSTARA_IPCENDPOINT_H
 #define OSTARA_IPCENDPOINT_H
 
@@ -12,13 +15,20 @@
 class IPCEndpoint
 {
 public:
-    static const char* const DEFAULT_DIRECTORY;
+    static const char* const ROOT_DIRECTORY;
+    static const char* const USER_DIRECTORY_PREFIX;
 
-    static std::string directory();
-    // The socket path of a service name; throws KorrException ("ZRKNV0178_INVALID_IPC_NAME")
-    // for a name that is empty, "." or "..", holds "/" or a zero byte, or makes the path too
-    // long for a socket address.
-    static std::string socketPath(const std::string& serviceName);
+    // Where the servers of user serverUid live.
+    static std::string directory(uid_t serverUid);
+    // The socket path of a service name served by serverUid; throws KorrException
+    // ("ZRKNV0178_INVALID_IPC_NAME") for a name that is empty, "." or "..", holds "/" or a zero
+    // byte, or makes the path too long for a socket address.
+    static std::string socketPath(const std::string& serviceName, uid_t serverUid);
+    // Makes this process's IPC directory when missing and checks it; 0, or an errno value with
+    // reason set (naming the owner when the directory is another user's).
+    static int prepareDirectory(const std::string& dir, std::string& reason);
+    // "name (uid)", or the uid alone for a user without a name.
+    static std::string userText(uid_t uid);
     static std::size_t maxPathLength();
     // The user at the other end of a connected socket; false when it cannot be told.
     static bool peerUid(int fd, uid_t& uid);

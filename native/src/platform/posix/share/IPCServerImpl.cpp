@@ -68,6 +68,7 @@ void IPCServerImpl::connect()
     }
     IPCClientConnectionListener* listener =
         new IPCClientConnectionListener(getServiceName(), getListener(), getMaxConnections(), getAdminGroupName());
+    listener->setIdleLimit(getIdleLimit());
     KorrThread* thread = new KorrThreadImpl(listener);
     try {
         thread->start();

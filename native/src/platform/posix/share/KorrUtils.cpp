@@ -15,6 +15,7 @@
 #include "KorrIOException.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "SafePath.h"
 #include "SignalDispatcher.h"
 #include "Trace.h"
 #include "WindowsGroupType.h"
@@ -178,13 +179,17 @@ int makeDirectories(const std::string& path, bool canRead)
     for (int attempt = 0; attempt < 2; ++attempt) {
         // Created owner-only, so the level is never open to others before mkpriv runs.
         if (::mkdir(path.c_str(), S_IRWXU) == 0) {
-            try {
-                // Others may list the level when canRead, never write it: a directory open for
-                // writing would let anyone plant links where this process writes its files.
-                KorrUtils::mkpriv(path, canRead, false);
-            } catch (const KorrException& e) {
+            // Others may list the level when canRead, never write it: a directory open for
+            // writing would let anyone plant links where this process writes its files. Changed
+            // through a descriptor of the level itself: a parent of another user could have
+            // put a link to somewhere else in its place meanwhile.
+            int level = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (level < 0 || ::fchmod(level, canRead ? 0705 : 0700) != 0) {
                 // The level stays owner-only, which is private enough.
-                traceModerate("mkdirs", e.toString());
+                traceModerate("mkdirs", "Unable to set the mode of " + path + ": " + KorrUtils::getLastErrorMessage());
+            }
+            if (level >= 0) {
+                ::close(level);
             }
             return 0;
         }
@@ -328,38 +333,16 @@ void KorrUtils::chmod(const std::string& path, int mode)
     traceExit("chmod", "", "void");
 }
 
-std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead)
+int KorrUtils::openSafely(const std::string& path, int flags, int mode, bool* created, std::string* refusal)
+{
+    return SafePath::open(path, flags, static_cast<mode_t>(mode), created, refusal);
+}
+
+std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead, std::string* refusal)
 {
     const mode_t mode = S_IRUSR | S_IWUSR | (everyoneRead ? S_IROTH : 0);
-    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | (truncate ? O_TRUNC : 0);
-    int fd = -1;
-    bool created = false;
-    // Created exclusively first, so that this call knows whether the mode is its to set.
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
-        if (fd >= 0) {
-            created = true;
-        } else if (errno != EEXIST) {
-            return nullptr;
-        } else {
-            // An existing name that is a symbolic link is refused: in a directory another user
-            // controls it could point anywhere, and a root process would write there.
-            fd = ::open(path.c_str(), flags | O_NOFOLLOW);
-            if (fd < 0 && errno != ENOENT) {
-                return nullptr;
-            }
-            // Removed between the two opens: try again.
-        }
-    }
+    int fd = SafePath::open(path, O_WRONLY | O_APPEND | O_CREAT | (truncate ? O_TRUNC : 0), mode, nullptr, refusal);
     if (fd < 0) {
-        return nullptr;
-    }
-    // The umask may have narrowed a new file below what the caller asked for.
-    if (created && ::fchmod(fd, mode) != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(path.c_str());
-        errno = error;
         return nullptr;
     }
     std::FILE* file = ::fdopen(fd, "a");

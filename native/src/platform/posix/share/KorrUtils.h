@@ -49,12 +49,19 @@ public:
     static std::string getUID();
     // chmod(2); failure throws KorrIOException ZRKNV0179.
     static void chmod(const std::string& path, int mode);
-    // Opens path for appending, emptied first when truncate, close-on-exec. A missing file is
-    // created with its final mode (owner read/write, others read when everyoneRead, whatever the
-    // umask), so it is never open to others, not even for a moment; an existing file keeps its
-    // mode. Never traces: callers may hold a lock that trace records wait for. Null with errno
-    // set on failure.
-    static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead);
+    // The one way the product opens a file it creates or writes: open(2) flags and, for a file
+    // it creates, exactly mode. Never blocks on a planted FIFO, never follows a symbolic link
+    // in a directory that another user can write nor in the last component, and refuses an
+    // existing name that is not a regular file of this user (or root) with one link; see
+    // SafePath. Returns a close-on-exec descriptor, or -1 with errno set and refusal (when not
+    // null) set to a catalogue message naming the file and why it was refused.
+    static int openSafely(const std::string& path, int flags, int mode, bool* created, std::string* refusal);
+    // openSafely for appending, emptied first when truncate. A missing file is created with its
+    // final mode (owner read/write, others read when everyoneRead); an existing one that grants
+    // more is narrowed to that. Never traces: callers may hold a lock that trace records wait
+    // for. Null with errno (and refusal, when not null) set on failure.
+    static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead,
+                               std::string* refusal = nullptr);
     // Thread-safe conversions of a time to local and to universal calendar time.
     static std::tm localTime(std::time_t time);
     static std::tm universalTime(std::time_t time);

@@ -70,3 +70,29 @@ TEST(RedirectStdStreamsTest, NeverWritesThroughALinkPlantedInTheTemporaryDirecto
     // The streams stayed where they were.
     EXPECT_NE(std::string::npos, output.find("dir=" + tmp.path())) << output;
 }
+
+// A log directory that another user can write may have its "logs" replaced by a link to a
+// victim's directory: nothing there is emptied or changed, and the streams go to TMP.
+TEST(RedirectStdStreamsTest, LinkedLogsDirectoryBelowAnotherUsersDirectoryIsNotFollowed)
+{
+    TempDir dir, tmp, victim;
+    std::string kept = victim.write("stdout.log", "victim's\n");
+    ASSERT_EQ(0, chmod(kept.c_str(), 0600));
+    std::string logDirectory = dir.file("shared");
+    ASSERT_EQ(0, mkdir(logDirectory.c_str(), 0777));
+    ASSERT_EQ(0, chmod(logDirectory.c_str(), 0777));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(logDirectory.c_str(), 65534, 65534));
+    }
+    ASSERT_EQ(0, symlink(victim.path().c_str(), (logDirectory + "/logs").c_str()));
+    std::string output = redirectIn(logDirectory, tmp.path(), 0);
+    EXPECT_EQ("victim's\n", victim.read("stdout.log"));
+    EXPECT_NE(0, access(victim.file("stderr.log").c_str(), F_OK));
+    struct stat st;
+    ASSERT_EQ(0, stat(kept.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    EXPECT_EQ("dir=" + tmp.path() + "\n", tmp.read("stdout.log"));
+    EXPECT_NE(std::string::npos, tmp.read("stderr.log").find("ZRKNV0189E")) << tmp.read("stderr.log");
+    ASSERT_EQ(0, stat(tmp.file("stdout.log").c_str(), &st));
+    EXPECT_EQ(0644u, st.st_mode & 07777);
+}

@@ -85,23 +85,27 @@ TEST(FileLockImplTest, LockOfAKilledHolderIsFreeForTheNext)
     EXPECT_EQ(contents(dir.file("ostarapc.pid")), std::to_string(getpid()));
 }
 
-TEST(FileLockImplTest, NewLockAndPidFilesGetGroupWriteModesExistingOnesKeepTheirs)
+TEST(FileLockImplTest, LockAndPidFilesAreNeverWritableByOthers)
 {
     TempDir dir;
     std::string name = dir.file("a.lck");
     mode_t oldMask = umask(0);
     {
         std::unique_ptr<FileLock> lock(FileLock::newInstance(name, false, true));
-        EXPECT_EQ(modeOf(name) & 0707, 0606u); // owner and others read/write, as for the vexil group
-        EXPECT_EQ(modeOf(dir.file("a.pid")) & 0707, 0606u);
+        EXPECT_EQ(modeOf(name), 0644u);
+        EXPECT_EQ(modeOf(dir.file("a.pid")), 0644u);
     }
     umask(oldMask);
     EXPECT_TRUE(exists(name));
     EXPECT_FALSE(exists(dir.file("a.pid")));
 
+    // Files left by a crash of an older, more generous holder are narrowed; narrower ones stay.
     ASSERT_EQ(chmod(name.c_str(), 0600), 0);
-    std::unique_ptr<FileLock> again(FileLock::newInstance(name, false, false));
+    std::ofstream(dir.file("a.pid")) << "1";
+    ASSERT_EQ(chmod(dir.file("a.pid").c_str(), 0606), 0);
+    std::unique_ptr<FileLock> again(FileLock::newInstance(name, false, true));
     EXPECT_EQ(modeOf(name), 0600u);
+    EXPECT_EQ(modeOf(dir.file("a.pid")), 0644u);
 }
 
 // A lock name that is a symbolic link is refused, so neither the lock nor the ".pid" file that
@@ -115,4 +119,12 @@ TEST(FileLockImplTest, SymbolicLinkAsLockFileIsRefused)
     ASSERT_EQ(symlink(target.c_str(), dir.file("b.pid").c_str()), 0);
     EXPECT_THROW(delete FileLock::newInstance(dir.file("b.lck"), false, true), KorrIOException);
     EXPECT_EQ(contents(target), "kept\n");
+    // A FIFO in the lock's place is refused at once instead of hanging the open.
+    ASSERT_EQ(mkfifo(dir.file("c.lck").c_str(), 0666), 0);
+    try {
+        delete FileLock::newInstance(dir.file("c.lck"), false, false);
+        ADD_FAILURE() << "a FIFO was taken as a lock";
+    } catch (const KorrIOException& e) {
+        EXPECT_NE(e.getMessage().find("not a regular file"), std::string::npos) << e.getMessage();
+    }
 }

@@ -129,16 +129,27 @@ TEST_F(IPCClientImplTest, RefusesMisuseAndReportsAServerThatHangsUp)
     server->disconnect();
 
     // A server that closes instead of answering is a failure, not an empty reply.
-    std::unique_ptr<IPCServer> closing(IPCServer::newInstance("closing", listener, 0));
-    closing->connect();
+    int closing = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, socketPath("closing").c_str(), sizeof a.sun_path - 1);
+    ASSERT_EQ(::bind(closing, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(closing, 1), 0);
     IPCClientImpl refused("closing", nullptr);
     refused.connect();
-    ::testing::internal::CaptureStderr();
+    int accepted = ::accept(closing, nullptr, nullptr);
+    std::vector<unsigned char> request(64);
+    ASSERT_GT(::recv(accepted, request.data(), request.size(), MSG_DONTWAIT) , -2);
+    std::thread hangUp([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::close(accepted);
+    });
     std::string message = failure<KorrException>([&] { refused.sendMessage(IPCMessage(1, "x"), 30); });
-    ::testing::internal::GetCapturedStderr();
+    hangUp.join();
     EXPECT_TRUE(message.find("ZRKNV0064") != std::string::npos || message.find("ZRKNV0063") != std::string::npos)
         << message;
     refused.disconnect();
+    ::close(closing);
 }
 
 TEST_F(IPCClientImplTest, AnotherUsersClientIsNotAuthorized)

@@ -1,3 +1,4 @@
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <sstream>
 
 #include "IPCClient.h"
+#include "IPCEndpoint.h"
 #include "IPCServer.h"
 #include "IPCServerImpl.h"
 #include "IPCTestSupport.h"
@@ -139,10 +141,13 @@ TEST_F(IPCServerImplTest, ConnectionLimitClosesTheConnectionsBeyondIt)
         std::unique_ptr<IPCServer> none(IPCServer::newInstance("none", listener, 0));
         none->connect();
         ::testing::internal::CaptureStderr();
+        // Each client over the limit is told why; the event log says so once a minute.
         for (int i = 0; i < 2; ++i) {
             std::unique_ptr<IPCClient> client(IPCClient::newInstance("none"));
             client->connect();
-            EXPECT_THROW(client->sendMessage(IPCMessage(1, "x"), 30), KorrException);
+            IPCMessage refusal = client->sendMessage(IPCMessage(1, "x"), 30);
+            EXPECT_EQ(refusal.getMessageStatus(), IPCMessage::STATUS_EXCEPTION);
+            EXPECT_EQ(refusal.getMessageText(), NLS::format(BUNDLE, "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", "none", "0"));
         }
         none->disconnect();
         std::string events = ::testing::internal::GetCapturedStderr();
@@ -158,6 +163,12 @@ TEST_F(IPCServerImplTest, ConnectionLimitClosesTheConnectionsBeyondIt)
     ::testing::internal::CaptureStderr();
     RawConnection second(socketPath("one"));
     second.send(bytesOf(IPCMessage(2, "b")));
+    std::vector<unsigned char> refusal = second.receive();
+    if (refusal.empty()) {
+        refusal = second.receive();   // a reset (our request went unread) may come ahead of it
+    }
+    EXPECT_NE(IPCMessage(refusal.data(), static_cast<unsigned int>(refusal.size())).getMessageText().find("ZRKNV0090"),
+              std::string::npos);
     second.receive();
     EXPECT_TRUE(second.closed);
     ::testing::internal::GetCapturedStderr();
@@ -318,10 +329,19 @@ TEST_F(IPCServerImplTest, RefusesNamesAndDirectoriesItCannotUseSafely)
     // A file that is not a socket is never removed to make room.
     std::string file = dir.write("plain", "keep me");
     std::unique_ptr<IPCServer> plain(IPCServer::newInstance("plain", listener, -1));
-    EXPECT_NE(connectFailure(*plain).find("ZRKNV0087"), std::string::npos);
+    EXPECT_NE(connectFailure(*plain).find("ZRKNV0187"), std::string::npos);
     struct stat st;
     ASSERT_EQ(::lstat(file.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
+
+    // A lock held elsewhere is reported at once, never waited for.
+    int held = ::open(dir.file("busy.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    std::unique_ptr<IPCServer> busy(IPCServer::newInstance("busy", listener, -1));
+    EXPECT_EQ(connectFailure(*busy), NLS::format(BUNDLE, "ZRKNV0188_IPC_NAME_LOCKED", "busy", dir.file("busy.lock")));
+    ::close(held);
+    busy->connect();
+    busy->disconnect();
 
     // A missing directory is made, world-writable with the sticky bit like /tmp.
     std::string made = dir.path() + "/made";
@@ -341,4 +361,68 @@ TEST_F(IPCServerImplTest, RefusesNamesAndDirectoriesItCannotUseSafely)
         ASSERT_EQ(::chown(made.c_str(), 65534, 65534), 0);
         EXPECT_NE(connectFailure(*server).find("ZRKNV0180"), std::string::npos);
     }
+}
+
+// What another user can plant beside a root server: a socket or a lock file of the name, or
+// the server's own directory. None of them hangs the server; each is named with its owner.
+TEST_F(IPCServerImplTest, NamesSquattedByAnotherUserAreRefusedWithTheirOwner)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to plant files of another user";
+    }
+    EchoListener listener;
+    const std::string nobody = IPCEndpoint::userText(65534);
+    int planted = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, socketPath("sock").c_str(), sizeof a.sun_path - 1);
+    ASSERT_EQ(::bind(planted, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::close(planted);
+    ASSERT_EQ(::lchown(socketPath("sock").c_str(), 65534, 65534), 0);
+    std::unique_ptr<IPCServer> sock(IPCServer::newInstance("sock", listener, -1));
+    EXPECT_EQ(connectFailure(*sock), NLS::format(BUNDLE, "ZRKNV0187_IPC_NAME_SQUATTED", "sock", socketPath("sock"),
+                                                 "it belongs to " + nobody));
+
+    dir.write("lck.lock", "");
+    ASSERT_EQ(::chown(dir.file("lck.lock").c_str(), 65534, 65534), 0);
+    std::unique_ptr<IPCServer> lck(IPCServer::newInstance("lck", listener, -1));
+    EXPECT_EQ(connectFailure(*lck), NLS::format(BUNDLE, "ZRKNV0187_IPC_NAME_SQUATTED", "lck", dir.file("lck.lock"),
+                                                "it belongs to " + nobody));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.lock").c_str(), 0666), 0);
+    std::unique_ptr<IPCServer> fifo(IPCServer::newInstance("fifo", listener, -1));
+    EXPECT_NE(connectFailure(*fifo).find("ZRKNV0187"), std::string::npos);
+
+    // Root's own directory must be root's; the directory of a shared $VELBRIX_IPC_DIR may not be.
+    ::unsetenv("VELBRIX_IPC_DIR");
+    std::string squatted = dir.file("squatted");
+    ASSERT_EQ(::mkdir(squatted.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
+    std::string reason;
+    EXPECT_EQ(IPCEndpoint::prepareDirectory(squatted, reason), EPERM);
+    EXPECT_EQ(reason, "owned by " + nobody + ", not by " + IPCEndpoint::userText(0));
+    ASSERT_EQ(::symlink(dir.path().c_str(), dir.file("link").c_str()), 0);
+    EXPECT_EQ(IPCEndpoint::prepareDirectory(dir.file("link"), reason), ELOOP);
+    EXPECT_EQ(IPCEndpoint::prepareDirectory(dir.file("made"), reason), 0);
+    struct stat st;
+    ASSERT_EQ(::lstat(dir.file("made").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+}
+
+TEST_F(IPCServerImplTest, ClosesAConnectionThatSendsNoRequestInTime)
+{
+    EchoListener listener;
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance("idle", listener, -1));
+    server->setIdleLimit(300);
+    server->connect();
+    RawConnection busy(socketPath("idle"));
+    RawConnection silent(socketPath("idle"));
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {   // each request starts the time again
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_EQ(busy.request(IPCMessage(1, "a")).getMessageText(), "echo:a");
+    }
+    silent.receive(5000);
+    EXPECT_TRUE(silent.closed);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    server->disconnect();
 }

@@ -1,3 +1,7 @@
+#include <poll.h>
+#include <pwd.h>
+#include <grp.h>
+
 #include <memory>
 
 #include "IPCServer.h"
@@ -60,4 +64,71 @@ TEST_F(OstaractlProcessTest, TheInstalledProgramTalksToAServerAndFindsItsCatalog
     EXPECT_EQ(ostaractl({"--help"}, output), 0);
     EXPECT_EQ(ostaractl({"APP"}, output), 2);
     server->disconnect();
+}
+
+// A server of the user nobody that took the name first: accepts two connections and prints
+// how many bytes each sent before closing; it answers the second with "impostor".
+OSTARA_TEST_CHILD_ROLE(impostorServer)
+{
+    struct passwd* pw = ::getpwnam("nobody");
+    if (!pw || ::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0) {
+        return 10;
+    }
+    int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, argv[1], sizeof a.sun_path - 1);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::chmod(argv[1], 0666) != 0 ||
+        ::listen(s, 4) != 0) {
+        return 11;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (int i = 0; i < 2; ++i) {
+        pollfd waiting = {s, POLLIN, 0};
+        if (::poll(&waiting, 1, 20000) != 1) {
+            return 12;
+        }
+        int c = ::accept(s, nullptr, nullptr);
+        unsigned char b[2048];
+        long total = 0;
+        for (;;) {
+            pollfd ready = {c, POLLIN, 0};
+            if (::poll(&ready, 1, 10000) != 1) {
+                return 13;
+            }
+            ssize_t got = ::recv(c, b, sizeof b, 0);
+            if (got <= 0) {
+                break;
+            }
+            total += got;
+            std::vector<unsigned char> reply = bytesOf(IPCMessage(1, IPCMessage::STATUS_SUCCESS, "impostor"));
+            ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+        }
+        std::printf("connection %d: %ld bytes\n", i, total);
+        std::fflush(stdout);
+        ::close(c);
+    }
+    return 0;
+}
+
+TEST_F(OstaractlProcessTest, RootTrustsNoServerOfAnotherUserUnlessNamed)
+{
+    if (::geteuid() != 0 || ::getpwnam("nobody") == nullptr) {
+        GTEST_SKIP() << "needs root and the user nobody to plant a server of another user";
+    }
+    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);   // a shared directory, as /tmp is
+    Child impostor("impostorServer", {}, {socketPath("APP")});
+    ASSERT_TRUE(impostor.waitForOutput("ready")) << impostor.allOutput();
+
+    std::string output;
+    EXPECT_EQ(ostaractl({"APP", "send", "password=secret"}, output), 1);
+    EXPECT_EQ(output.compare(0, 11, "ZRKNV0186E:"), 0) << output;
+    EXPECT_NE(output.find("nobody (" + std::to_string(::getpwnam("nobody")->pw_uid) + ")"), std::string::npos) << output;
+    EXPECT_TRUE(impostor.waitForOutput("connection 0: 0 bytes")) << impostor.allOutput();
+
+    // Asked for by name, the same server is talked to.
+    EXPECT_EQ(ostaractl({"--user", "nobody", "APP", "send", "hello"}, output), 0);
+    EXPECT_EQ(output, "impostor\n");
+    EXPECT_EQ(impostor.wait(), 0) << impostor.allOutput();
 }
