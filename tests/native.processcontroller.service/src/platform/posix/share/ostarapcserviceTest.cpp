@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -267,7 +269,8 @@ TEST(OstarapcserviceTest, AFailedStartSaysWhyOnTheStartersStandardError)
     EXPECT_NE(std::string::npos, badLevel.output().find("ZRKPC0071E: The log level Verbose")) << badLevel.output();
 }
 
-// Run by hand in a terminal, Ctrl-C there stops the service (it keeps the terminal's session).
+// Run from a script in a terminal, Ctrl-C there stops the service (it keeps the terminal's
+// session rather than starting its own).
 TEST(OstarapcserviceTest, CtrlCInItsTerminalStopsTheService)
 {
     ServiceSetup s("tty");
@@ -288,8 +291,22 @@ TEST(OstarapcserviceTest, CtrlCInItsTerminalStopsTheService)
     pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(child, 0);
     if (child == 0) {
-        execve(argp[0], argp.data(), envp.data());   // nothing but exec between fork and exec
-        _exit(127);
+        // A script in the terminal: it ignores Ctrl-C itself and runs the service in its own
+        // process group, as a shell without job control does. Only async-signal-safe calls here.
+        struct sigaction ignore = {}, restore = {};
+        ignore.sa_handler = SIG_IGN;
+        restore.sa_handler = SIG_DFL;
+        sigaction(SIGINT, &ignore, nullptr);
+        pid_t service = fork();
+        if (service == 0) {
+            sigaction(SIGINT, &restore, nullptr);
+            execve(argp[0], argp.data(), envp.data());
+            _exit(127);
+        }
+        int serviceStatus = 0;
+        while (service > 0 && waitpid(service, &serviceStatus, 0) < 0 && errno == EINTR) {
+        }
+        _exit(service > 0 && WIFEXITED(serviceStatus) ? WEXITSTATUS(serviceStatus) : 126);
     }
     fcntl(master, F_SETFL, O_NONBLOCK);
     EXPECT_TRUE(awaitStatus(notify, "STATUS=agent running (pid "));
@@ -306,6 +323,10 @@ TEST(OstarapcserviceTest, CtrlCInItsTerminalStopsTheService)
     if (status == -1) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
+        std::string servicePid = s.dir.read("work/ostarapc.pid");   // a service that left the session
+        if (std::atoi(servicePid.c_str()) > 0) {
+            kill(std::atoi(servicePid.c_str()), SIGKILL);
+        }
     }
     close(master);
     // The agent shares the terminal's process group here, so its own end may colour the exit code.
