@@ -242,6 +242,13 @@ TEST(OstarapcserviceTest, TellsSystemdWhatTheAgentDoesThroughWaitingRunningResta
 // exit code of a configuration error; a bad properties value names the item and the value.
 TEST(OstarapcserviceTest, AFailedStartSaysWhyOnTheStartersStandardError)
 {
+    ProgramRun help({serviceProgram(), "--help"}, {});
+    EXPECT_EQ(0, help.wait(LIMIT_MS));
+    for (const char* word : {"-appId=", "-directory=", "-properties=", " -F ", "traceSpecification=", "product.root=",
+                             "Finest", "78 configuration error", "stderr.log", "journalctl -t", "-uninstall"}) {
+        EXPECT_NE(std::string::npos, help.output().find(word)) << word;
+    }
+
     ProgramRun bare({serviceProgram(), "svc", "/nonexistent", "Info"}, {});
     EXPECT_EQ(1, bare.wait(LIMIT_MS));
     EXPECT_NE(std::string::npos, bare.output().find("Insufficient service arguments")) << bare.output();
