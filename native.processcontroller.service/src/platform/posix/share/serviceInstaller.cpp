@@ -11,6 +11,7 @@
 
 #include "KorrUtils.h"
 #include "NLS.h"
+#include "serviceMain.h"
 
 namespace {
 
@@ -296,6 +297,10 @@ int install(int argc, char** argv)
     }
     if (o.controllerArgs.empty()) {
         printError(NLS::format(PC_MESSAGES, "ZRKPC0065_NO_PROGRAM"));
+        return INSTALL_USAGE;
+    }
+    if (!o.logLevel.empty() && !isLogLevel(o.logLevel)) {
+        printError(NLS::format(PC_MESSAGES, "ZRKPC0071_INVALID_LOG_LEVEL", o.logLevel, logLevelList()));
         return INSTALL_USAGE;
     }
     std::string displayName = o.displayName.empty() ? o.serviceName : o.displayName;

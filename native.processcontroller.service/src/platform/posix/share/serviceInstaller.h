@@ -6,7 +6,7 @@
 // time-out; exit codes are the controller's restart budget's). Result codes: 0 installed, -1 no
 // name, -2 name over 256 characters, -3 display name over 256, -4 own path unreadable, -5 unit
 // directory not writable, -6 unit not created (it exists, or a value cannot be written into a
-// unit), -7 an unknown option or no program after "-pcOptions=".
+// unit), -7 an unknown option, a log level that is not one, or no program after "-pcOptions=".
 // "-uninstall -serviceName=NAME" removes that unit and its link again, and nothing else.
 #ifndef OSTARAPCSERVICE_SERVICEINSTALLER_H
 #define OSTARAPCSERVICE_SERVICEINSTALLER_H

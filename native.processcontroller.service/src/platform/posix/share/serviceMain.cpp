@@ -81,28 +81,6 @@ void printUsage(std::FILE* out)
         out);
 }
 
-// The levels a service log level may name, in any case.
-const char* const LOG_LEVELS[] = {"All", "Finest", "Finer", "Fine", "Config", "Info", "Warning", "Severe", "Off"};
-
-bool isLogLevel(const std::string& level)
-{
-    for (const char* name : LOG_LEVELS) {
-        if (strcasecmp(level.c_str(), name) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string logLevelList()
-{
-    std::string list;
-    for (const char* name : LOG_LEVELS) {
-        list += (list.empty() ? "" : ", ") + std::string(name);
-    }
-    return list;
-}
-
 // The standard error the program was started with (a terminal or the journal), kept before the
 // streams go to the log directory; -1 when there was none.
 int startupError = -1;
@@ -195,6 +173,32 @@ void sendCurrentStatus()
 }
 
 } // namespace
+
+namespace {
+
+// The levels a service log level may name, in any case.
+const char* const LOG_LEVELS[] = {"All", "Finest", "Finer", "Fine", "Config", "Info", "Warning", "Severe", "Off"};
+
+} // namespace
+
+bool isLogLevel(const std::string& level)
+{
+    for (const char* name : LOG_LEVELS) {
+        if (strcasecmp(level.c_str(), name) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string logLevelList()
+{
+    std::string list;
+    for (const char* name : LOG_LEVELS) {
+        list += (list.empty() ? "" : ", ") + std::string(name);
+    }
+    return list;
+}
 
 std::string exitStatusMessage(int exitStatus, const std::string& name)
 {
