@@ -170,22 +170,13 @@ else
   agent=(/opt/ostara/demo/fakejdk/bin/java)
 fi
 controller=("-appId=$app" "-directory=$work/app" "-properties=$work/agent.properties")
-if grep -q -- -uninstall <<<"$(/usr/bin/ostarapcservice --help)"; then
-  legacy_installer=no
-  pc_options=("-pcOptions=${controller[0]}" "${controller[@]:1}")
-else
-  # Installers before -uninstall existed took a "-directory=" after "-pcOptions=" as their own,
-  # left the product-root option out of ExecStart= and could not remove a unit: with them the
-  # controller's options go in one "-pcOptions=" value, and this test removes the unit files.
-  legacy_installer=yes
-  pc_options=("-pcOptions=${controller[*]} -Dcom.quillon.velbrix.product.root=/opt/ostara/prod")
-fi
+pc_options=("-pcOptions=${controller[0]}" "${controller[@]:1}")
 export VELBRIX_SYSTEMD_UNIT_DIR=$work/units
 (cd "$work" && /usr/bin/ostarapcservice -install "-serviceName=$service" "-directory=$logs" \
   "${pc_options[@]}" "${agent[@]}") >"$work/install.out" 2>&1 || { cat "$work/install.out"; fail "ostarapcservice -install failed"; }
 cat "$work/install.out"
-# The installed installer finds its catalogues from its own place (older ones did not).
-[ "$legacy_installer" = yes ] || ! grep -q 'ZRKPC[0-9]*_' "$work/install.out" || fail "raw catalogue key from -install"
+# The installed installer finds its catalogues from its own place.
+! grep -q 'ZRKPC[0-9]*_' "$work/install.out" || fail "raw catalogue key from -install"
 unit=$work/units/$service.service
 [ -L "$work/units/multi-user.target.wants/$service.service" ] || fail "the unit was not enabled"
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
@@ -249,11 +240,7 @@ ls "$logs"/logs/service*.log "$work/app/logs/pcevent0.log" >/dev/null ||
 [ -z "$(ls -A "$work/cwd")" ] || fail "files in the service's working directory: $(ls -A "$work/cwd")"
 
 echo "== uninstall the unit"
-if [ "$legacy_installer" = no ]; then
-  /usr/bin/ostarapcservice -uninstall "-serviceName=$service" || fail "ostarapcservice -uninstall failed"
-else
-  rm -f "$unit" "$work/units/multi-user.target.wants/$service.service"
-fi
+/usr/bin/ostarapcservice -uninstall "-serviceName=$service" || fail "ostarapcservice -uninstall failed"
 [ ! -e "$unit" ] && [ ! -L "$work/units/multi-user.target.wants/$service.service" ] ||
   fail "the unit or its link is still there"
 

@@ -26,5 +26,9 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     int code = AdminCommand::run(args, std::cout, std::cerr);
     std::cout.flush();
+    std::cerr.flush();
+    if (code == AdminCommand::EXIT_TIMEOUT) {
+        std::_Exit(code);   // the request thread still waits: end without tearing anything down
+    }
     return code;
 }

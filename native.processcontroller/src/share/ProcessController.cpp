@@ -28,6 +28,7 @@
 #include "KorrUtils.h"
 #include "LogFileProperties.h"
 #include "NLS.h"
+#include "ProcessControllerObserver.h"
 #include "ProcessListener.h"
 #include "RAS.h"
 #include "ResourceBundle.h"
@@ -149,6 +150,11 @@ int ProcessController::initialize()
         appId = commandLine.getAppId();
     }
     productRoot = commandLine.getProductRoot();
+    // Without -appId= the program names the controller's pipe, which a path cannot.
+    if (!commandLine.isAppIdGiven() && appId.find('/') != std::string::npos) {
+        std::cerr << NLS::format(MESSAGES, "ZRKPC0070_NO_APPLICATION_ID", appId) << std::endl;
+        return static_cast<int>(setExitCode(78));
+    }
     bool foreground = commandLine.isForeground();
     bool directoryGiven = commandLine.isDirectoryGiven();
     try {
@@ -160,17 +166,27 @@ int ProcessController::initialize()
         return static_cast<int>(setExitCode(78));
     }
 
-    // A bad number here is the operator's to fix: its exception leaves as it is.
+    // A bad value is the operator's to fix: a configuration error, with the item, its value and
+    // its range in the message. The restart items are checked now, not first at the child's end.
     const KorrPropConstant& keys = KorrPropConstant::getInstance();
-    int outputLogFiles = properties.getPropertyAsInteger(keys.outputLogFiles);
-    int outputLogSize = properties.getPropertyAsInteger(keys.outputLogSize);
-    int traceFiles = properties.getPropertyAsInteger(keys.traceFiles);
-    int traceSize = properties.getPropertyAsInteger(keys.traceSize);
-    if (traceSpecification.empty()) {
-        std::string fromFile = properties.getPropertyAsString(keys.trace);
-        if (!fromFile.empty()) {
-            setTraceSpecification(fromFile);
+    int outputLogFiles = 0, outputLogSize = 0, traceFiles = 0, traceSize = 0;
+    try {
+        outputLogFiles = properties.getPropertyAsInteger(keys.outputLogFiles);
+        outputLogSize = properties.getPropertyAsInteger(keys.outputLogSize);
+        traceFiles = properties.getPropertyAsInteger(keys.traceFiles);
+        traceSize = properties.getPropertyAsInteger(keys.traceSize);
+        getMaxRestartCount();
+        getMaxRestartInterval();
+        getMaxRestartDelay();
+        if (traceSpecification.empty()) {
+            std::string fromFile = properties.getPropertyAsString(keys.trace);
+            if (!fromFile.empty()) {
+                setTraceSpecification(fromFile);
+            }
         }
+    } catch (const KorrException& e) {
+        std::cerr << e.getMessage() << std::endl;
+        return static_cast<int>(setExitCode(78));
     }
 
     workingDirectory = directoryGiven ? commandLine.getDirectory() : KorrUtils::getCwd();
@@ -380,11 +396,44 @@ ProcessControllerState ProcessController::requestState(const ProcessControllerSt
     return state;
 }
 
-// Called with the monitor held.
+long ProcessController::getStopLimit() const
+{
+    Synchronize hold(monitor);
+    return stopLimit;
+}
+
+void ProcessController::setObserver(ProcessControllerObserver* o)
+{
+    Synchronize hold(monitor);
+    observer = o;
+}
+
+void ProcessController::tell(const std::string& description) const
+{
+    if (observer) {
+        observer->stateChanged(description);
+    }
+}
+
+// Called with the monitor held. The running, restarting and delaying states are told where the
+// child starts and where its end is decided, which know the details.
 void ProcessController::setState(const ProcessControllerState& target)
 {
+    bool changed = state != target;
     state = target;
     stateValue = target.toInt();
+    if (!changed) {
+        return;
+    }
+    switch (target.toInt()) {
+    case ProcessControllerState::WAITING: tell("waiting for queue manager"); break;
+    case ProcessControllerState::ISTOPPING:
+    case ProcessControllerState::CSTOPPING: tell("stopping"); break;
+    case ProcessControllerState::STOPPED:
+        tell("stopped (exit code " + std::to_string(exitCode != 0 ? exitCode : lastApplicationExitCode.load()) + ")");
+        break;
+    default: break;
+    }
 }
 
 void ProcessController::wakeup()
@@ -521,6 +570,7 @@ void ProcessController::superviseLoop(ProcessStreamReaderListener& output, Proce
             retiredMonitors.emplace_back(previous);   // a status request may still be reading it
         }
         connectionMonitor = new TarnConnectionMonitor(properties, productRoot);
+        connectionMonitor.load()->setObserver(observer);
     }
     RestartBudget budget(now());
     currentApplicationRestartCount = 0;
@@ -571,6 +621,8 @@ void ProcessController::superviseLoop(ProcessStreamReaderListener& output, Proce
             currentApplicationRestartCount = budget.getCount();
             EventLog::infoNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0007_STARTED_PROCESS", pid, appId,
                                                               std::to_string(process->getProcessId())));
+            tell("agent running (pid " + std::to_string(process->getProcessId()) + ", restarts so far " +
+                 std::to_string(totalApplicationRestartCount.load()) + ")");
             process->registerOutputStreamListener(output);
             process->registerErrorStreamListener(error);
             clientListener->notifyAppStarted();
@@ -592,6 +644,12 @@ void ProcessController::superviseLoop(ProcessStreamReaderListener& output, Proce
                            : decision.inserts == 3 ? NLS::format(rasDescriptor, decision.key, exitText, countText, ageText)
                                                    : NLS::format(rasDescriptor, decision.key, exitText);
         EventLog::infoNoFormat(rasDescriptor, text);
+        if (decision.delaySeconds > 0) {
+            tell("delaying restarts for " + delayText + " s after exit code " + exitText);
+        } else if (decision.next != ProcessControllerState::STOPPED && state.isRunning() && !stopRequested) {
+            tell("restarting after exit code " + exitText + " (restart " + std::to_string(decision.count + 1) + " of " +
+                 std::to_string(maxCount) + ")");
+        }
         requestState(decision.next);
         if (decision.delaySeconds > 0) {
             // wakeup() and a stop end the delay early; the wait releases the monitor.
@@ -622,6 +680,7 @@ void ProcessController::stop(bool wait)
         }
         return;
     }
+    tell("stopping");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stopLimit);
     TarnConnectionMonitor* cm = connectionMonitor;
     if (cm) {

@@ -21,6 +21,7 @@
 class ClientListener;
 class FileLock;
 class KorrProcess;
+class ProcessControllerObserver;
 class ProcessStreamReaderListener;
 class KorrThreadSync;
 class TarnConnectionMonitor;
@@ -36,8 +37,8 @@ public:
     ProcessController(int argc, char** argv);
     ~ProcessController() override;
 
-    // 0 on success, else the exit code (70 called twice, 78 configuration, 1 second instance).
-    // A bad number in the properties file leaves it as the properties' KorrException.
+    // 0 on success, else the exit code (70 called twice, 78 configuration, among them a bad
+    // value in the properties file, 1 second instance).
     int initialize();
     // The supervision loop; returns the controller's exit code.
     long run() override;
@@ -69,6 +70,9 @@ public:
     std::vector<std::string> getChildArguments() const;
     // Shortens STOP_LIMIT_MS, for tests of applications that never answer.
     void setStopLimit(long milliseconds);
+    long getStopLimit() const;
+    // Told of each state change in words (the service host's status line); set before run().
+    void setObserver(ProcessControllerObserver* observer);
 
     friend std::ostream& operator<<(std::ostream& out, const ProcessController& controller);
     friend class ProcessControllerTestAccess;
@@ -95,6 +99,7 @@ private:
     void releaseAfterFailedStart();
     void prepareJavaChild();
     void setState(const ProcessControllerState& target);
+    void tell(const std::string& description) const;
     void superviseLoop(ProcessStreamReaderListener& output, ProcessStreamReaderListener& error);
 
     RasDescriptor rasDescriptor;
@@ -128,6 +133,7 @@ private:
     bool signalsHandled;
     long stopLimit;
     std::vector<std::unique_ptr<TarnConnectionMonitor>> retiredMonitors;
+    ProcessControllerObserver* observer = nullptr;
 };
 
 std::ostream& operator<<(std::ostream& out, const ProcessController& controller);

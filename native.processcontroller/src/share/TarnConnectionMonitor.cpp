@@ -1,5 +1,7 @@
 #include "TarnConnectionMonitor.h"
 
+#include "ProcessControllerObserver.h"
+
 #include "EventLog.h"
 #include "KorrException.h"
 #include "KorrPropConstant.h"
@@ -143,6 +145,10 @@ bool TarnConnectionMonitor::wait()
                 failureReported = true;
                 EventLog::warningNoFormat(rd(), NLS::format(rd(), "ZRKPC0029_UNABLE_CONNECT_QMGR", name,
                                                             std::to_string(reason), intervalText, intervalName));
+                if (observer) {
+                    observer->stateChanged("waiting for queue manager " + name + " (reason code " +
+                                           std::to_string(reason) + ")");
+                }
             }
         } else if (nameChanged) {
             nameChanged = false;
@@ -150,6 +156,10 @@ bool TarnConnectionMonitor::wait()
             EventLog::warningNoFormat(rd(), NLS::format(rd(), "ZRKPC0030_NO_QMGR",
                                                         agent ? "agentQMgr" : "velbrix.queue.manager", intervalText,
                                                         intervalName));
+            if (observer) {
+                observer->stateChanged(std::string("waiting for a queue manager name (") +
+                                       (agent ? "agentQMgr" : "velbrix.queue.manager") + " is not set)");
+            }
         }
 
         state = TarnConnectionState(TarnConnectionState::UNAVAILABLE);

@@ -10,6 +10,7 @@
 #include "TarnConnectionState.h"
 
 class KorrThreadSync;
+class ProcessControllerObserver;
 class Vantariface;
 
 class TarnConnectionMonitor
@@ -28,6 +29,8 @@ public:
     void stop();
     TarnConnectionState getState() const;
     int getLastError() const;
+    // Told of each new problem ("waiting for queue manager NAME (reason code R)"); set before wait().
+    void setObserver(ProcessControllerObserver* observer) { this->observer = observer; }
 
 private:
     TarnConnectionMonitor(const TarnConnectionMonitor&);
@@ -42,6 +45,7 @@ private:
     Vantariface* binding;
     std::string productRoot;
     bool propertiesLoaded;
+    ProcessControllerObserver* observer = nullptr;
 };
 
 #endif

@@ -1,8 +1,13 @@
 #include "AdminCommand.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <thread>
 #include <utility>
 
 #include "IPCClient.h"
@@ -10,6 +15,7 @@
 #include "IPCNotFoundException.h"
 #include "KorrException.h"
 #include "KorrUtils.h"
+#include "RAS.h"
 
 namespace {
 
@@ -46,6 +52,44 @@ std::string jsonString(const std::string& text)
     return quoted + "\"";
 }
 
+std::string trim(const std::string& text)
+{
+    std::string::size_type first = text.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Every level of a trace specification ("+"? ENTRY (":" ENTRY)*, ENTRY = CLASSES "=" LEVEL,
+// "=" LEVEL or CLASSES) is one the controller knows; it would read any other as "info".
+bool levelsKnown(const std::string& spec)
+{
+    std::string rest = !spec.empty() && spec[0] == '+' ? spec.substr(1) : spec;
+    std::string::size_type start = 0;
+    while (start <= rest.size()) {
+        std::string::size_type colon = rest.find(':', start);
+        std::string entry = rest.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        std::string::size_type equals = entry.find('=');
+        if (equals != std::string::npos && !RAS::isLevelName(entry.substr(equals + 1))) {
+            return false;
+        }
+        if (colon == std::string::npos) {
+            break;
+        }
+        start = colon + 1;
+    }
+    return true;
+}
+
+// What the request thread and the waiting caller share; the thread may outlive the caller.
+struct Exchange
+{
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    int code = AdminCommand::EXIT_FAILED;   // EXIT_OK with reply, or the failure's code
+    std::string failure;
+    IPCMessage reply;
+};
+
 } // namespace
 
 std::string AdminCommand::usage()
@@ -71,6 +115,7 @@ std::string AdminCommand::usage()
            "  --user NAME           the service runs as user NAME: look for it there and\n"
            "                        trust its server (otherwise only a server run by root or\n"
            "                        by yourself is trusted)\n"
+           "  --timeout SECONDS     give up when there is no answer by then (default: 10, for stop 40)\n"
            "  -h, --help            show this help and exit\n"
            "  --                    end of options (for a TEXT that begins with -)\n"
            "\n"
@@ -78,13 +123,15 @@ std::string AdminCommand::usage()
            "  0  the request succeeded (reply status 0, or 3 for a warning)\n"
            "  1  the request failed (reply status 1 or 2) or the connection failed\n"
            "  2  the command line is wrong\n"
-           "  3  nothing serves APPID\n";
+           "  3  nothing serves APPID\n"
+           "  4  the controller did not answer in time (--timeout)\n";
 }
 
 std::string AdminCommand::traceRequest(const std::string& spec)
 {
     std::string::size_type equals = spec.rfind('=');
-    if (equals == std::string::npos || equals + 1 == spec.size() || spec.find_first_of("<>") != std::string::npos) {
+    if (equals == std::string::npos || equals + 1 == spec.size() || spec.find_first_of("<>") != std::string::npos ||
+        !levelsKnown(spec)) {
         return std::string();
     }
     // The server puts the trace setting together again as CLASSES "=" LEVEL.
@@ -117,7 +164,7 @@ void AdminCommand::printStatus(const std::string& text, bool json, std::ostream&
     }
     out << "{";
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        out << (i ? "," : "") << jsonString(entries[i].first) << ":" << jsonString(entries[i].second);
+        out << (i ? "," : "") << jsonString(trim(entries[i].first)) << ":" << jsonString(trim(entries[i].second));
     }
     out << "}\n";
 }
@@ -147,11 +194,66 @@ int AdminCommand::report(const IPCMessage& reply, bool status, bool json, std::o
     }
 }
 
+// The request goes out on a thread of its own, so that a controller that never answers (or a
+// connection that hangs) cannot hold the caller past the deadline. A thread left waiting keeps
+// its share of the exchange alive; ostaractl ends the process at once after a time-out.
+int AdminCommand::exchange(const std::string& appId, const std::string& user, const std::string& request,
+                           int timeoutSeconds,
+                           IPCMessage& reply, std::ostream& err)
+{
+    auto shared = std::make_shared<Exchange>();
+    std::thread worker([shared, appId, user, request]() {
+        int code = EXIT_FAILED;
+        std::string failure;
+        IPCMessage answer;
+        try {
+            std::unique_ptr<IPCClient> client(user.empty() ? IPCClient::newInstance(appId)
+                                                           : IPCClient::newInstance(appId, user));
+            client->connect();
+            try {
+                answer = client->sendMessage(IPCMessage(1, request), POLL_INTERVAL_MS);
+            } catch (const KorrException&) {
+                client->disconnect();
+                throw;
+            }
+            client->disconnect();
+            code = EXIT_OK;
+        } catch (const IPCNotFoundException& e) {
+            code = EXIT_NOT_SERVED;
+            failure = e.getMessage();
+        } catch (const KorrException& e) {
+            failure = e.getMessage();
+        }
+        std::lock_guard<std::mutex> hold(shared->lock);
+        shared->code = code;
+        shared->failure = failure;
+        shared->reply = answer;
+        shared->finished = true;
+        shared->done.notify_all();
+    });
+    std::unique_lock<std::mutex> hold(shared->lock);
+    if (!shared->done.wait_for(hold, std::chrono::seconds(timeoutSeconds), [&] { return shared->finished; })) {
+        hold.unlock();
+        worker.detach();
+        err << PROGRAM << ": " << appId << " did not answer within " << timeoutSeconds << " seconds\n";
+        return EXIT_TIMEOUT;
+    }
+    hold.unlock();
+    worker.join();
+    if (shared->code != EXIT_OK) {
+        err << shared->failure << "\n";
+        return shared->code;
+    }
+    reply = shared->reply;
+    return EXIT_OK;
+}
+
 int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     std::vector<std::string> words;   // APPID, the command and its operands
     std::string ipcDir;
     std::string user;
+    int timeoutSeconds = 0;
     bool json = false;
     bool immediate = false;
     bool optionsEnded = false;
@@ -176,6 +278,14 @@ int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, s
             if (user.empty()) {
                 return usageError(err, "option '--user' needs a user name");
             }
+        } else if (a == "--timeout" || a.compare(0, 10, "--timeout=") == 0) {
+            std::string value = a == "--timeout" ? (i + 1 < args.size() ? args[++i] : std::string()) : a.substr(10);
+            char* end = nullptr;
+            long seconds = value.empty() ? 0 : std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || seconds <= 0 || seconds > 86400) {
+                return usageError(err, "option '--timeout' needs a number of seconds from 1 to 86400");
+            }
+            timeoutSeconds = static_cast<int>(seconds);
         } else if (a == "--json" && words.size() == 2 && words[1] == "status") {
             json = true;
         } else if (a == "--immediate" && words.size() == 2 && words[1] == "stop") {
@@ -205,7 +315,9 @@ int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, s
         }
         request = command == "send" ? words[2] : traceRequest(words[2]);
         if (request.empty() && command == "trace") {
-            return usageError(err, "'trace' needs CLASSES=LEVEL without '<' or '>', for example com.quillon.velbrix=all");
+            return usageError(err, "'trace' needs CLASSES=LEVEL without '<' or '>', LEVEL one of all, verbose, "
+                                   "moderate, flow, config, info, warning, error, severe, fatal or off, for example "
+                                   "com.quillon.velbrix=all");
         }
     } else {
         return usageError(err, "unknown command '" + command + "'");
@@ -214,27 +326,18 @@ int AdminCommand::run(const std::vector<std::string>& args, std::ostream& out, s
         return usageError(err, "the request is longer than " + std::to_string(IPCMessage::MAX_MESSAGE_TEXT_LEN) +
                                    " bytes");
     }
-    try {
-        if (!ipcDir.empty()) {
-            KorrUtils::setenv("VELBRIX_IPC_DIR", ipcDir);
-        }
-        std::unique_ptr<IPCClient> client(user.empty() ? IPCClient::newInstance(appId)
-                                                       : IPCClient::newInstance(appId, user));
-        client->connect();
-        IPCMessage reply;
-        try {
-            reply = client->sendMessage(IPCMessage(1, request), POLL_INTERVAL_MS);
-        } catch (const KorrException&) {
-            client->disconnect();
-            throw;
-        }
-        client->disconnect();
-        return report(reply, command == "status", json, out, err);
-    } catch (const IPCNotFoundException& e) {
-        err << e.getMessage() << "\n";
-        return EXIT_NOT_SERVED;
-    } catch (const KorrException& e) {
-        err << e.getMessage() << "\n";
-        return EXIT_FAILED;
+    if (timeoutSeconds == 0) {
+        timeoutSeconds = command == "stop" ? DEFAULT_STOP_TIMEOUT : DEFAULT_TIMEOUT;
     }
+    if (!ipcDir.empty()) {
+        try {
+            KorrUtils::setenv("VELBRIX_IPC_DIR", ipcDir);
+        } catch (const KorrException& e) {
+            err << e.getMessage() << "\n";
+            return EXIT_FAILED;
+        }
+    }
+    IPCMessage reply;
+    int code = exchange(appId, user, request, timeoutSeconds, reply, err);
+    return code == EXIT_OK ? report(reply, command == "status", json, out, err) : code;
 }

@@ -286,6 +286,19 @@ LogLevel RAS::getLevel(const std::string& name)
     return LogLevel::INFO;
 }
 
+bool RAS::isLevelName(const std::string& name)
+{
+    static const char* const words[] = {"CONFIG", "WARNING", "ERROR", "SEVERE", "FATAL", "ALL",
+                                        "VERBOSE", "MODERATE", "FLOW", "OFF", "INFO"};
+    std::string word = upper(name);
+    for (const char* w : words) {
+        if (word == w) {
+            return true;
+        }
+    }
+    return false;
+}
+
 Logger* RAS::addLogger(const std::string& name, const LogLevel& level)
 {
     Synchronize hold(&rasLock());

@@ -47,6 +47,9 @@ public:
     static void initialize(const RASEnvironment& environment, JNIEnv* env, const std::string& traceSpecNamePrefix,
                            std::string logPath);
     static void setLevel(const std::string& traceSetting);
+    // True when getLevel knows the word (any case) rather than falling back to INFO; "off" and
+    // "info" count as levels.
+    static bool isLevelName(const std::string& name);
     static void setDebugLevel(const TraceLevel& level);
     // Whether a debug descriptor (one without a logger) traces at that level.
     static bool isDebugOn(const TraceLevel& level)

@@ -188,10 +188,14 @@ TEST_F(ControllerTest, OperatorMistakesGetTheirMessageOnStandardErrorAndExitCode
         EXPECT_NE(err.find(dir() + "/file/sub/logs"), std::string::npos);
         EXPECT_EQ(c.shutdown(), 0);
     }
-    // A bad number in the properties: the properties' own exception.
-    {
-        ProcessController& c = make({"prog"}, std::string(REMOTE_QM) + "outputLogSize=big\n");
-        EXPECT_THROW(c.initialize(), KorrException);
+    // A bad or out-of-range number in the properties, a restart item too: named with its value.
+    for (std::string item : {"outputLogSize=big", "maxRestartCount=-5"}) {
+        ProcessController& c = make({"prog"}, std::string(REMOTE_QM) + item + "\n");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(c.initialize(), 78);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(item.substr(0, item.find('='))), std::string::npos) << err;
+        EXPECT_NE(err.find(item.substr(item.find('=') + 1)), std::string::npos) << err;
         EXPECT_FALSE(std::filesystem::exists(dir() + "/ostarapc.lck"));
     }
 }

@@ -1,3 +1,6 @@
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -99,7 +102,7 @@ TEST_F(AdminCommandTest, EachCommandSendsItsRequestAndMapsTheReplyToAnExitCode)
 
     EXPECT_EQ(run({"APP1", "status", "--json"}), 0);
     EXPECT_EQ(out.str(), "{\"currentApplicationRestartCount\":\"0\",\"lastApplicationExitCode\":\"78\","
-                         "\"processControllerStatus\":\"STOPPED   \",\"queue\":\"a,b\"}\n");
+                         "\"processControllerStatus\":\"STOPPED\",\"queue\":\"a,b\"}\n");
     controller.status = "say=\"hi\"\\\n";
     EXPECT_EQ(run({"APP1", "status", "--json"}), 0);
     EXPECT_EQ(out.str(), "{\"say\":\"\\\"hi\\\"\\\\\\n\"}\n");
@@ -137,7 +140,9 @@ TEST_F(AdminCommandTest, ReportsWrongUsageAndAnApplicationNobodyServes)
     const std::vector<std::vector<std::string>> wrong = {
         {}, {"APP1"}, {"APP1", "reboot"}, {"APP1", "status", "extra"}, {"APP1", "trace"},
         {"APP1", "trace", "noequals"}, {"APP1", "trace", "a=<b>"}, {"APP1", "send"}, {"APP1", "stop", "--now"},
-        {"--ipc-dir"}, {"--user"}, {"APP1", "send", std::string(1025, 'x')}, {"--bogus", "APP1", "status"}};
+        {"--ipc-dir"}, {"--user"}, {"APP1", "send", std::string(1025, 'x')}, {"--bogus", "APP1", "status"},
+        {"APP1", "trace", "a=loud"}, {"APP1", "trace", "a=all:b=verbos"}, {"--timeout", "0", "APP1", "status"},
+        {"APP1", "status", "--timeout=x"}};
     for (const auto& args : wrong) {
         EXPECT_EQ(run(args), 2) << (args.empty() ? "" : args.back());
         EXPECT_NE(err.str().find("ostaractl: "), std::string::npos);
@@ -147,7 +152,7 @@ TEST_F(AdminCommandTest, ReportsWrongUsageAndAnApplicationNobodyServes)
 
     EXPECT_EQ(run({"--help"}), 0);
     for (const char* word : {"status", "--json", "stop", "--immediate", "trace", "wake", "send", "--ipc-dir",
-                             "--user", "Exit status"}) {
+                             "--user", "--timeout", "Exit status"}) {
         EXPECT_NE(out.str().find(word), std::string::npos) << word;
     }
 
@@ -162,4 +167,55 @@ TEST_F(AdminCommandTest, ReportsWrongUsageAndAnApplicationNobodyServes)
     EXPECT_EQ(run({"--ipc-dir=" + dir.path(), "APP1", "status"}), 0);
     EXPECT_EQ(run({"--user=no-such-user-here", "APP1", "status"}), 1);
     EXPECT_NE(err.str().find("no user named no-such-user-here"), std::string::npos) << err.str();
+}
+
+namespace {
+
+// A controller that takes a request and never answers it, until released.
+class SilentController : public IPCListener
+{
+public:
+    IPCMessage onMessage(const IPCMessage&) override
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        released.wait_for(hold, std::chrono::seconds(60), [this] { return free; });
+        return IPCMessage(-1, 0, "");
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        free = true;
+        released.notify_all();
+    }
+    std::mutex lock;
+    std::condition_variable released;
+    bool free = false;
+};
+
+} // namespace
+
+// ostaractl as a process against a controller that never answers: it gives up at its deadline
+// with its own exit code and says so.
+TEST_F(AdminCommandTest, OstaractlGivesUpOnAControllerThatNeverAnswers)
+{
+    SilentController silent;
+    std::unique_ptr<IPCServer> hanging(IPCServer::newInstance("SILENT", silent, -1));
+    hanging->connect();
+    auto start = std::chrono::steady_clock::now();
+    // The outer limit (exit 124) only keeps a hanging ostaractl from holding the test.
+    std::string command = "timeout 30 " OSTARA_BIN_DIR "/ostaractl --timeout 1 SILENT status 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        output += buffer;
+    }
+    int status = pclose(pipe);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    silent.release();
+    hanging->disconnect();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == AdminCommand::EXIT_TIMEOUT) << status << " " << output;
+    EXPECT_EQ(output, "ostaractl: SILENT did not answer within 1 seconds\n");
+    EXPECT_LT(seconds, 20.0);
 }

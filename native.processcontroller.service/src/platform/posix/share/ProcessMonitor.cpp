@@ -39,7 +39,13 @@ long ProcessMonitor::run()
     if (rd().isFlowOn()) {
         Trace::traceMethodEntry(rd(), this, "run", 0);
     }
-    long code = controller->initialize();
+    // Whatever initialize() lets out, the service thread must still hear that it has ended.
+    long code = 70;
+    try {
+        code = controller->initialize();
+    } catch (const KorrException& e) {
+        serviceLog->log("ProcessController failed to initialise, error: " + e.getMessage());
+    }
     bool go;
     {
         Synchronize hold(monitor);

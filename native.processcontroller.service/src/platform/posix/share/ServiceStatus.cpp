@@ -33,7 +33,7 @@ std::string ServiceStatus::notifyMessage() const
             message += "EXTEND_TIMEOUT_USEC=" + std::to_string(static_cast<unsigned long long>(waitHint) * 1000) + "\n";
         }
     }
-    message += "STATUS=" + stateText(currentState);
+    message += "STATUS=" + (currentState != STOPPED && !detail.empty() ? detail : stateText(currentState));
     if (win32ExitCode == SERVICE_SPECIFIC_ERROR) {
         message += ", exit status " + std::to_string(serviceSpecificExitCode);
     } else if (win32ExitCode != 0) {

@@ -32,7 +32,8 @@ public:
     ServiceStatus();
 
     // The notification systemd understands: READY=1 when running, STOPPING=1 and
-    // EXTEND_TIMEOUT_USEC= (the wait hint) when stopping, and always STATUS= in words.
+    // EXTEND_TIMEOUT_USEC= (the wait hint) when stopping, and always STATUS= in words: the
+    // controller's own description once it has given one, until the service has stopped.
     std::string notifyMessage() const;
     // "Starting", "Running", "Stopping", "Stopped", or "State N" for anything else.
     static std::string stateText(unsigned int state);
@@ -44,6 +45,7 @@ public:
     unsigned int serviceSpecificExitCode;
     unsigned int checkPoint;
     unsigned int waitHint;   // milliseconds
+    std::string detail;      // what the controller last said it does; empty before
 };
 
 #endif

@@ -14,7 +14,8 @@ void reportEvent(const std::string& source, const std::string& text)
 {
     std::lock_guard<std::mutex> hold(eventLock);
     ::openlog(source.c_str(), LOG_PID, LOG_DAEMON);
-    ::syslog(LOG_ERR, "%s: %s", source.c_str(), text.c_str());
+    // The ident already names the source (journalctl -t SOURCE): the line is the text alone.
+    ::syslog(LOG_ERR, "%s", text.c_str());
     ::closelog();
 }
 

@@ -1,5 +1,6 @@
 // Error events of the service program. On POSIX an event goes to syslog(3) with the source as
-// its ident, facility daemon, priority LOG_ERR, and the source and the text joined by ": ".
+// its ident, facility daemon, priority LOG_ERR, and the text as the message: the ident names
+// the source already, so "journalctl -t SOURCE" shows the service's events.
 #ifndef OSTARAPCSERVICE_REPORTEVENT_H
 #define OSTARAPCSERVICE_REPORTEVENT_H
 

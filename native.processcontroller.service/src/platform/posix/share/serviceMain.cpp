@@ -3,6 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <strings.h>
+#include <unistd.h>
 #include <mutex>
 
 #include "KorrException.h"
@@ -11,6 +15,7 @@
 #include "KorrUtils.h"
 #include "NLS.h"
 #include "ProcessController.h"
+#include "ProcessControllerObserver.h"
 #include "ProcessMonitor.h"
 #include "ServiceDispatcher.h"
 #include "ServiceLog.h"
@@ -45,13 +50,63 @@ ServiceStatus status;
 
 void printUsage(std::FILE* out)
 {
-    std::fputs("Usage: ostarapcservice SERVICE_NAME LOG_DIRECTORY LOG_LEVEL CONTROLLER_OPTIONS... PROGRAM [ARGS...]\n"
-               "       ostarapcservice -install -serviceName=NAME [-displayName=TEXT] [-description=TEXT]\n"
-               "               [-user=ACCOUNT] [-directory=DIR] [-logLevel=LEVEL] [-pcOptions=OPTIONS...]\n"
-               "Runs one process controller as a systemd service (Type=notify): SIGTERM or SIGINT stop it,\n"
-               "SIGHUP reports its status again. Logs go to LOG_DIRECTORY/logs. The exit status is the\n"
-               "controller's.\n",
-               out);
+    std::fputs(
+        "Usage: ostarapcservice SERVICE_NAME LOG_DIRECTORY LOG_LEVEL CONTROLLER_OPTIONS... PROGRAM [ARGS...]\n"
+        "       ostarapcservice -install -serviceName=NAME [-displayName=TEXT] [-description=TEXT]\n"
+        "               [-user=ACCOUNT] [-directory=DIR] [-logLevel=LEVEL] -pcOptions=OPTION|PROGRAM [ARGS...]\n"
+        "       ostarapcservice -uninstall -serviceName=NAME\n"
+        "\n"
+        "Runs one process controller as a systemd service (Type=notify): SIGTERM or SIGINT (Ctrl-C)\n"
+        "stop it, SIGHUP reports its status again.\n"
+        "\n"
+        "Controller options (before PROGRAM):\n"
+        "  -appId=ID          application identifier, the name ostaractl uses (default: PROGRAM,\n"
+        "                     which then may not be a path)\n"
+        "  -directory=DIR     working directory of the application; the controller's logs go to\n"
+        "                     DIR/logs (default: the current directory)\n"
+        "  -properties=FILE   properties file of the agent or logger\n"
+        "  -F                 foreground: the controller keeps the terminal's session\n"
+        "  -Dcom.quillon.velbrix.traceSpecification=SPEC   trace, for example com.quillon.velbrix=all\n"
+        "  -Dcom.quillon.velbrix.product.root=DIR          product root (message catalogues, libraries)\n"
+        "\n"
+        "LOG_LEVEL: All, Finest, Finer, Fine, Config, Info, Warning, Severe or Off.\n"
+        "\n"
+        "Files: LOG_DIRECTORY/logs holds stdout.log, stderr.log and serviceYYYYMMDD.log; the\n"
+        "controller writes pcevent*.log and its trace to DIR/logs. Errors go to syslog under the\n"
+        "service name (journalctl -t SERVICE_NAME).\n"
+        "\n"
+        "Exit status: the controller's: 0 stopped, 1 error, 2 the application asked to exit,\n"
+        "70 internal error, 75 queue manager unavailable, 78 configuration error, 79 API error,\n"
+        "80 I/O error, 81 IPC error. -install and -uninstall return 0 or a negative result.\n",
+        out);
+}
+
+// The standard error the program was started with (a terminal or the journal), kept before the
+// streams go to the log directory; -1 when there was none.
+int startupError = -1;
+
+// One line on that stream for a start that failed: it is all a person at a terminal sees.
+void tellStarter(const std::string& line)
+{
+    if (startupError < 0) {
+        return;
+    }
+    std::string text = line + "\n";
+    ssize_t ignored = ::write(startupError, text.data(), text.size());
+    (void)ignored;
+}
+
+// The last line the controller wrote to stderr.log: the reason of a failed start, if it gave one.
+std::string lastErrorLine(const std::string& directory)
+{
+    std::ifstream in(directory + KorrUtils::separator() + "stderr.log");
+    std::string last;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) {
+            last = line;
+        }
+    }
+    return last;
 }
 
 void logLine(const std::string& line)
@@ -89,6 +144,26 @@ KorrThreadSync* wakeServiceThread(const std::string& failureText)
     return m;
 }
 
+// How long systemd is asked to wait for a stop: the controller's own bounded stop and a margin
+// for the service's shutdown, not longer, so that TimeoutStopSec= still holds beyond it.
+const unsigned int STOP_MARGIN_MS = 10000;
+std::atomic<unsigned int> stopWaitHint{static_cast<unsigned int>(ProcessController::STOP_LIMIT_MS) + STOP_MARGIN_MS};
+
+// The controller's words become the status line; while stopping each one also renews the
+// extension, so systemd hears progress rather than one long promise.
+class StatusReporter : public ProcessControllerObserver
+{
+public:
+    void stateChanged(const std::string& description) override
+    {
+        std::lock_guard<std::mutex> hold(statusLock);
+        status.detail = description;
+        if (notifier) {
+            notifier->notify(status.notifyMessage());
+        }
+    }
+};
+
 void sendCurrentStatus()
 {
     std::lock_guard<std::mutex> hold(statusLock);
@@ -98,6 +173,32 @@ void sendCurrentStatus()
 }
 
 } // namespace
+
+namespace {
+
+// The levels a service log level may name, in any case.
+const char* const LOG_LEVELS[] = {"All", "Finest", "Finer", "Fine", "Config", "Info", "Warning", "Severe", "Off"};
+
+} // namespace
+
+bool isLogLevel(const std::string& level)
+{
+    for (const char* name : LOG_LEVELS) {
+        if (strcasecmp(level.c_str(), name) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string logLevelList()
+{
+    std::string list;
+    for (const char* name : LOG_LEVELS) {
+        list += (list.empty() ? "" : ", ") + std::string(name);
+    }
+    return list;
+}
 
 std::string exitStatusMessage(int exitStatus, const std::string& name)
 {
@@ -124,6 +225,9 @@ void reportServiceStatus(unsigned int state, unsigned int controlsAccepted, unsi
     int error = 0;
     {
         std::lock_guard<std::mutex> hold(statusLock);
+        if (state == ServiceStatus::STOP_PENDING && status.currentState != state) {
+            status.detail.clear();   // "Stopping" until the controller says how it goes
+        }
         status.currentState = state;
         status.controlsAccepted = controlsAccepted;
         status.win32ExitCode = win32ExitCode;
@@ -145,14 +249,14 @@ void serviceControlHandler(unsigned int control)
     switch (control) {
     case ServiceStatus::CONTROL_STOP: {
         logLine("Service " + serviceName + " stop requested");
-        reportServiceStatus(ServiceStatus::STOP_PENDING, STOP_AND_SHUTDOWN, 0, 0, 0, 600000);
+        reportServiceStatus(ServiceStatus::STOP_PENDING, STOP_AND_SHUTDOWN, 0, 0, 0, stopWaitHint.load());
         KorrThreadSync* held = wakeServiceThread("Failed to notify of stop request, error: ");
         unsigned int current;
         {
             std::lock_guard<std::mutex> hold(statusLock);
             current = status.currentState;
         }
-        reportServiceStatus(current, STOP_AND_SHUTDOWN, 0, 0, 0, 600000);
+        reportServiceStatus(current, STOP_AND_SHUTDOWN, 0, 0, 0, stopWaitHint.load());
         logLine("Service " + serviceName + " stop complete");
         if (held) {
             held->unlock();
@@ -184,15 +288,24 @@ int serviceMain()
     char** argv = savedArgv;
     if (argc < 5) {
         reportFailure("serviceMain", argv[1], "Insufficient service arguments");
+        tellStarter(std::string("ostarapcservice: ") + argv[1] + ": Insufficient service arguments: a service name, "
+                    "a log directory, a log level and the controller's program are needed (see --help)");
         return 1;
     }
     serviceName = argv[1];
     logDirectory = argv[2];
     logLevel = argv[3];
+    if (!isLogLevel(logLevel)) {
+        std::string text = NLS::format(PC_MESSAGES, "ZRKPC0071_INVALID_LOG_LEVEL", logLevel, logLevelList());
+        reportEvent(serviceName, text);
+        tellStarter(text);
+        return 78;
+    }
     try {
         logDirectory = redirectStdStreams(logDirectory);
     } catch (const KorrException& e) {
         reportFailure("redirectStdStreams", serviceName, e.getMessage());
+        tellStarter(serviceName + ": redirectStdStreams failed with error " + e.getMessage());
         return 1;
     }
     serviceLog = new ServiceLog(logDirectory + KorrUtils::separator() + "service%g.log", 1048576, 5, true, true);
@@ -236,6 +349,8 @@ int serviceMain()
     }
 
     controller = new ProcessController(argc - 4, argv + 4);
+    controller->setObserver(new StatusReporter());   // never deleted, like the controller
+    stopWaitHint.store(static_cast<unsigned int>(controller->getStopLimit()) + STOP_MARGIN_MS);
 
     if (!ServiceDispatcher::registerControlHandler(serviceControlHandler)) {
         serviceLog->log("Failed to register service control handler, reason: " + KorrUtils::getLastErrorMessage());
@@ -309,7 +424,18 @@ int serviceMain()
     serviceLog->close();
 
     if (exitStatus != 0) {
-        reportEvent(argv[1], exitStatusMessage(exitStatus, serviceName));
+        std::string text = exitStatusMessage(exitStatus, serviceName);
+        // A controller that never ran failed in its start-up: its reason goes with the event, and
+        // to whoever started the service, since its own streams went to the log directory.
+        if (!processMonitor->hasStarted()) {
+            std::string reason = lastErrorLine(logDirectory);
+            if (!reason.empty()) {
+                text += (text.empty() ? "" : " ") + reason;
+            }
+            tellStarter(NLS::format(PC_MESSAGES, "ZRKPC0072_START_FAILED", serviceName,
+                                    reason.empty() ? text : reason, logDirectory));
+        }
+        reportEvent(argv[1], text);
     }
     reportServiceStatus(ServiceStatus::STOPPED, STOP_AND_SHUTDOWN,
                         exitStatus != 0 ? ServiceStatus::SERVICE_SPECIFIC_ERROR : 0,
@@ -328,11 +454,15 @@ int serviceEntry(int argc, char** argv)
         printUsage(stdout);
         return 0;
     }
+    if (std::strcmp(argv[1], "-uninstall") == 0) {
+        return uninstall(argc - 2, argv + 2);
+    }
     if (std::strncmp(argv[1], "-install", 8) == 0) {
         return install(argc - 2, argv + 2);
     }
     savedArgc = argc;
     savedArgv = argv;
+    startupError = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
     notifier = SystemdNotifier::fromEnvironment();
     try {
         return ServiceDispatcher::start(serviceMain);

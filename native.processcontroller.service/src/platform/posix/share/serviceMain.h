@@ -22,5 +22,8 @@ void reportServiceStatus(unsigned int state, unsigned int controlsAccepted, unsi
 // The event text for a controller exit status: the catalogue message for the known codes,
 // with the service name as insert; empty for any other status.
 std::string exitStatusMessage(int exitStatus, const std::string& serviceName);
+// True for a level the service log level may name (any case); the list of them, for messages.
+bool isLogLevel(const std::string& level);
+std::string logLevelList();
 
 #endif

@@ -449,8 +449,14 @@ void KorrUtils::handleSignals(ProcessSignalActionHandler* handler)
 void KorrUtils::newProcessSession()
 {
     traceEntry("newProcessSession", "");
-    // Fails only with EPERM, when this process already leads a process group.
-    if (::setsid() < 0) {
+    // A program run from a terminal keeps its session, so that Ctrl-C there still stops it;
+    // without a controlling terminal it leaves its starter's session and process group.
+    int terminal = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (terminal >= 0) {
+        ::close(terminal);
+        traceModerate("newProcessSession", "a controlling terminal: the session is kept");
+    } else if (::setsid() < 0) {
+        // Fails only with EPERM, when this process already leads a process group.
         traceModerate("newProcessSession", "setsid: " + getLastErrorMessage());
     }
     traceExit("newProcessSession", "", "void");

@@ -78,7 +78,8 @@ public:
     // A later call replaces the handler; null stops deliveries. A handler must stay alive until
     // it is replaced and any action already running has returned.
     static void handleSignals(ProcessSignalActionHandler* handler);
-    // setsid(); a process that already leads its group stays where it is.
+    // setsid() when there is no controlling terminal (a terminal keeps Ctrl-C working); a
+    // process that already leads its group stays where it is.
     static void newProcessSession();
 
 private:

@@ -2,17 +2,26 @@
 // for the controls, syslog for events, and the sample agent as the supervised application.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <ctime>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+extern char** environ;
+
 #include "NLS.h"
 #include "ServiceLog.h"
 #include "ServiceTestSupport.h"
 #include "TempDir.h"
+#include "VexilDaemon.h"
 
 namespace {
 
@@ -68,7 +77,7 @@ TEST(OstarapcserviceTest, TooFewArgumentsFailWithExitStatus1)
     // Facility daemon, priority error (<27>), the service name as ident and as first string.
     EXPECT_EQ(0u, syslog[0].find("<27>"));
     EXPECT_NE(std::string::npos, syslog[0].find(" lonely[")) << syslog[0];
-    EXPECT_NE(std::string::npos, syslog[0].find("]: lonely: serviceMain failed with error Insufficient service arguments"))
+    EXPECT_NE(std::string::npos, syslog[0].find("]: serviceMain failed with error Insufficient service arguments"))
         << syslog[0];
 }
 
@@ -81,14 +90,18 @@ TEST(OstarapcserviceTest, ReportsItsLifeToSystemdAndStopsCleanlyOnSigterm)
     std::vector<std::string> argv = s.argv({agent()});
     ProgramRun service(argv, {"NOTIFY_SOCKET=" + notify.path()});
     EXPECT_EQ("STATUS=Starting", notify.receive(LIMIT_MS));
-    EXPECT_EQ("READY=1\nSTATUS=Running", notify.receive(LIMIT_MS));
+    std::string running;
+    while (running.find("STATUS=agent running (pid ") == std::string::npos && !(running = notify.receive(LIMIT_MS)).empty()) {
+    }
+    EXPECT_EQ(0u, running.find("READY=1\nSTATUS=agent running (pid ")) << running;
     service.signal(SIGHUP);
-    EXPECT_EQ("READY=1\nSTATUS=Running", notify.receive(LIMIT_MS));
+    EXPECT_EQ(running, notify.receive(LIMIT_MS));
     for (int i = 0; i < 500 && s.dir.read("work/sample-agent.log").empty(); ++i) {
         usleep(20000);
     }
     service.signal(SIGTERM);
-    EXPECT_EQ("STOPPING=1\nEXTEND_TIMEOUT_USEC=600000000\nSTATUS=Stopping", notify.receive(LIMIT_MS));
+    // systemd waits for the controller's bounded stop and a margin, not ten minutes.
+    EXPECT_EQ("STOPPING=1\nEXTEND_TIMEOUT_USEC=40000000\nSTATUS=Stopping", notify.receive(LIMIT_MS));
     EXPECT_EQ(0, service.wait(LIMIT_MS)) << service.output();
     while (!notify.receive(1000).empty()) {
     }
@@ -150,7 +163,7 @@ TEST(OstarapcserviceTest, TheControllerExitStatusIsTheServiceExitStatusAndANonZe
     ASSERT_EQ(1u, syslog.size());
     std::string text = NLS::format("com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages",
                                    "ZRKPC0058_QM_UNAVAILABLE", failing.name);
-    EXPECT_NE(std::string::npos, syslog[0].find("]: " + failing.name + ": " + text)) << syslog[0];
+    EXPECT_NE(std::string::npos, syslog[0].find("]: " + text)) << syslog[0];
     EXPECT_GE(findLine(failing.serviceLog(), "ProcessController shutdown, exit status: 75"), 0);
 
     ServiceSetup clean("clean");
@@ -179,4 +192,152 @@ TEST(OstarapcserviceTest, FallsBackToTmpAndAControllerThatFailsToInitialiseFails
     EXPECT_GE(first, 0);
     EXPECT_GE(findLine(lines, "ProcessController shutdown, exit status: 78", first), 0);
     EXPECT_GE(findLine(lines, "logDirectory is: " + tmp.path(), first + 1), 0) << "the second start did not append";
+}
+
+namespace {
+
+// Receives until a notification holds text; false when none did before the deadline.
+bool awaitStatus(NotifySocket& notify, const std::string& text)
+{
+    for (std::string m; !(m = notify.receive(LIMIT_MS)).empty();) {
+        if (m.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// STATUS= says what the agent does: waiting for its queue manager with the reason, running,
+// restarting after an exit, stopping, stopped; each extension while stopping stays bounded.
+TEST(OstarapcserviceTest, TellsSystemdWhatTheAgentDoesThroughWaitingRunningRestartingAndStopping)
+{
+    TempDir sim;
+    VexilDaemon daemon(sim.path());
+    ServiceSetup s("said");
+    s.dir.write("agent.properties", "agentQMgr=QM1\nagentQMgrRetryInterval=1\n");
+    NotifySocket notify(s.dir.file("notify"));
+    ProgramRun service(s.argv({agent(), "--exit=1", "--after-ms=3000"}), {"NOTIFY_SOCKET=" + notify.path()});
+    EXPECT_TRUE(awaitStatus(notify, "STATUS=waiting for queue manager QM1 (reason code 2059)"));
+    ASSERT_TRUE(daemon.start("QM1"));
+    EXPECT_TRUE(awaitStatus(notify, "STATUS=agent running (pid "));
+    EXPECT_TRUE(awaitStatus(notify, "STATUS=restarting after exit code 1 (restart 1 of 4)"));
+    EXPECT_TRUE(awaitStatus(notify, ", restarts so far 1)"));
+    service.signal(SIGTERM);
+    EXPECT_TRUE(awaitStatus(notify, "STATUS=stopping"));
+    EXPECT_TRUE(awaitStatus(notify, "STATUS=stopped (exit code "));
+    EXPECT_EQ(0, service.wait(LIMIT_MS)) << service.output();
+    while (!notify.receive(1000).empty()) {
+    }
+    EXPECT_EQ("STATUS=Stopped", notify.received.back());
+    for (const std::string& m : notify.received) {
+        EXPECT_TRUE(m.find("EXTEND_TIMEOUT_USEC=") == std::string::npos ||
+                    m.find("EXTEND_TIMEOUT_USEC=40000000\n") != std::string::npos)
+            << m;
+    }
+}
+
+// A start that fails says why on the standard error it was started with, promptly and with the
+// exit code of a configuration error; a bad properties value names the item and the value.
+TEST(OstarapcserviceTest, AFailedStartSaysWhyOnTheStartersStandardError)
+{
+    ProgramRun help({serviceProgram(), "--help"}, {});
+    EXPECT_EQ(0, help.wait(LIMIT_MS));
+    for (const char* word : {"-appId=", "-directory=", "-properties=", " -F ", "traceSpecification=", "product.root=",
+                             "Finest", "78 configuration error", "stderr.log", "journalctl -t", "-uninstall"}) {
+        EXPECT_NE(std::string::npos, help.output().find(word)) << word;
+    }
+
+    ProgramRun bare({serviceProgram(), "svc", "/nonexistent", "Info"}, {});
+    EXPECT_EQ(1, bare.wait(LIMIT_MS));
+    EXPECT_NE(std::string::npos, bare.output().find("Insufficient service arguments")) << bare.output();
+
+    for (std::string item : {"outputLogSize=abc", "maxRestartCount=-5"}) {
+        ServiceSetup s("bad", item + "\n");
+        ProgramRun run(s.argv({agent()}), {});
+        EXPECT_EQ(78, run.wait(20000)) << item;
+        std::string out = run.output();
+        EXPECT_EQ(0u, out.find("ZRKPC0072E: The service " + s.name + " failed to start: ")) << out;
+        EXPECT_NE(std::string::npos, out.find(item.substr(0, item.find('=')))) << out;
+        EXPECT_NE(std::string::npos, out.find(s.dir.file("logs"))) << out;
+        EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+    }
+
+    ServiceSetup s("noid");
+    std::vector<std::string> argv = s.argv({agent()});
+    argv.erase(std::find(argv.begin(), argv.end(), "-appId=" + s.name));
+    ProgramRun noId(argv, {});
+    EXPECT_EQ(78, noId.wait(20000));
+    EXPECT_NE(std::string::npos, noId.output().find("ZRKPC0070E")) << noId.output();
+    argv[3] = "Verbose";
+    ProgramRun badLevel(argv, {});
+    EXPECT_EQ(78, badLevel.wait(20000));
+    EXPECT_NE(std::string::npos, badLevel.output().find("ZRKPC0071E: The log level Verbose")) << badLevel.output();
+}
+
+// Run from a script in a terminal, Ctrl-C there stops the service (it keeps the terminal's
+// session rather than starting its own).
+TEST(OstarapcserviceTest, CtrlCInItsTerminalStopsTheService)
+{
+    ServiceSetup s("tty");
+    NotifySocket notify(s.dir.file("notify"));
+    std::vector<std::string> args = s.argv({agent()});
+    std::vector<char*> argp;
+    for (auto& a : args) {
+        argp.push_back(&a[0]);
+    }
+    argp.push_back(nullptr);
+    std::string notifyEnv = "NOTIFY_SOCKET=" + notify.path();
+    std::vector<char*> envp = {&notifyEnv[0]};
+    for (char** e = environ; *e; ++e) {
+        envp.push_back(*e);
+    }
+    envp.push_back(nullptr);
+    int master = -1;
+    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A script in the terminal: it ignores Ctrl-C itself and runs the service in its own
+        // process group, as a shell without job control does. Only async-signal-safe calls here.
+        struct sigaction ignore = {}, restore = {};
+        ignore.sa_handler = SIG_IGN;
+        restore.sa_handler = SIG_DFL;
+        sigaction(SIGINT, &ignore, nullptr);
+        pid_t service = fork();
+        if (service == 0) {
+            sigaction(SIGINT, &restore, nullptr);
+            execve(argp[0], argp.data(), envp.data());
+            _exit(127);
+        }
+        int serviceStatus = 0;
+        while (service > 0 && waitpid(service, &serviceStatus, 0) < 0 && errno == EINTR) {
+        }
+        _exit(service > 0 && WIFEXITED(serviceStatus) ? WEXITSTATUS(serviceStatus) : 126);
+    }
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    EXPECT_TRUE(awaitStatus(notify, "STATUS=agent running (pid "));
+    char interrupt = 3;   // the terminal's VINTR: SIGINT to its foreground process group
+    EXPECT_EQ(1, write(master, &interrupt, 1));
+    int status = -1;
+    for (int i = 0; i < 3000 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+        char drain[256];
+        while (read(master, drain, sizeof drain) > 0) {
+        }
+        usleep(20000);
+        status = -1;
+    }
+    if (status == -1) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        std::string servicePid = s.dir.read("work/ostarapc.pid");   // a service that left the session
+        if (std::atoi(servicePid.c_str()) > 0) {
+            kill(std::atoi(servicePid.c_str()), SIGKILL);
+        }
+    }
+    close(master);
+    // The agent shares the terminal's process group here, so its own end may colour the exit code.
+    ASSERT_NE(-1, status) << "Ctrl-C did not stop the service";
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_GE(findLine(s.serviceLog(), "Service " + s.name + " stop requested"), 0);
 }
