@@ -115,6 +115,16 @@ OSTARA_TEST_CHILD_ROLE(writeBytes)
     return 0;
 }
 
+OSTARA_TEST_CHILD_ROLE(echoInput)
+{
+    char buffer[256];
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        writeOut(std::string(buffer, got));
+    }
+    return 0;
+}
+
 OSTARA_TEST_CHILD_ROLE(sleepLong)
 {
     Sleep(60000);
@@ -216,4 +226,29 @@ TEST(KorrProcessImplTest, StopEndsAChildWhoseGrandchildHoldsThePipe)
     TerminateProcess(g, 0);
     WaitForSingleObject(g, 10000);
     CloseHandle(g);
+}
+
+// The first reader waits in ReadFile when it is replaced: it must be woken (never killed),
+// and what it had not read goes to the second one.
+TEST(KorrProcessImplTest, ReplacingAReaderWakesItWithoutLosingOutput)
+{
+    CollectingListener first;
+    CollectingListener second;
+    std::unique_ptr<KorrProcessImpl> p = launch("echoInput", {}, first);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(p->getInputStream(), "one", 3, &written, nullptr));
+    ASSERT_TRUE(waitForText(first, "one", 30)) << first.received();
+    auto replacing = std::async(std::launch::async, [&] { p->registerOutputStreamListener(second); });
+    if (replacing.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, p->getProcessId());
+        TerminateProcess(child, 0); // ends the read that was not woken, so the test can end
+        CloseHandle(child);
+        FAIL() << "the blocked reader was not woken";
+    }
+    ASSERT_TRUE(WriteFile(p->getInputStream(), "two", 3, &written, nullptr));
+    EXPECT_TRUE(waitForText(second, "two", 30)) << second.received();
+    p->stop();
+    EXPECT_EQ(waitWithDeadline(*p, 20), 0);
+    EXPECT_EQ(first.received(), "one");
+    EXPECT_EQ(second.received(), "two");
 }
