@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "CollectingListener.h"
+#include "IPCClient.h"
+#include "IPCMessage.h"
 #include "KorrException.h"
 #include "KorrProcessImpl.h"
+#include "TempDir.h"
 #include "TestChild.h"
 
 #include <windows.h>
@@ -251,4 +254,33 @@ TEST(KorrProcessImplTest, ReplacingAReaderWakesItWithoutLosingOutput)
     EXPECT_EQ(waitWithDeadline(*p, 20), 0);
     EXPECT_EQ(first.received(), "one");
     EXPECT_EQ(second.received(), "two");
+}
+
+// The sample agent as the controller starts it: "java" under the fake JDK, ".exe" added.
+TEST(KorrProcessImplTest, SampleAgentExeServesItsPipeAndEndsOnAStopRequest)
+{
+    std::string tools = OSTARA_TOOLS_DIR;
+    if (!tools.empty() && tools[0] == '/') {
+        tools = "Z:" + tools; // built on Linux: under Wine its root is drive Z:
+    }
+    std::string java = tools + "/fakejdk/bin/java";
+    std::string service = "agent-" + std::to_string(GetCurrentProcessId());
+    std::string option = "-Dcom.quillon.velbrix.ipc.service.name=" + service;
+    char* argv[] = {&java[0], &option[0]};
+    TempDir work;
+    KorrProcessImpl agent(2, argv, work.path());
+    CollectingListener out;
+    agent.registerOutputStreamListener(out);
+    agent.start();
+    ASSERT_TRUE(waitForText(out, "started", 30)) << out.received();
+
+    std::unique_ptr<IPCClient> client(IPCClient::newInstance(service));
+    client->connect();
+    IPCMessage status = client->sendMessage(IPCMessage(1, "GETA"), 30);
+    EXPECT_NE(status.getMessageText().find("pid=" + std::to_string(agent.getProcessId())), std::string::npos)
+        << status.getMessageText();
+    EXPECT_EQ(client->sendMessage(IPCMessage(2, "STOPC"), -1).getMessageStatus(), IPCMessage::STATUS_SUCCESS);
+    client->disconnect();
+    EXPECT_EQ(waitWithDeadline(agent, 30), 0);
+    EXPECT_NE(out.received().find("exits with 0"), std::string::npos) << out.received();
 }
