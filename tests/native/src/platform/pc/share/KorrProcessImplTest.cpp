@@ -259,11 +259,7 @@ TEST(KorrProcessImplTest, ReplacingAReaderWakesItWithoutLosingOutput)
 // The sample agent as the controller starts it: "java" under the fake JDK, ".exe" added.
 TEST(KorrProcessImplTest, SampleAgentExeServesItsPipeAndEndsOnAStopRequest)
 {
-    std::string tools = OSTARA_TOOLS_DIR;
-    if (!tools.empty() && tools[0] == '/') {
-        tools = "Z:" + tools; // built on Linux: under Wine its root is drive Z:
-    }
-    std::string java = tools + "/fakejdk/bin/java";
+    std::string java = std::string(OSTARA_TOOLS_DIR) + "/fakejdk/bin/java";
     std::string service = "agent-" + std::to_string(GetCurrentProcessId());
     std::string option = "-Dcom.quillon.velbrix.ipc.service.name=" + service;
     char* argv[] = {&java[0], &option[0]};
