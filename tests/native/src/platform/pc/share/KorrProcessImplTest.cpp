@@ -10,6 +10,7 @@
 #include "CollectingListener.h"
 #include "IPCClient.h"
 #include "IPCMessage.h"
+#include "IPCNotFoundException.h"
 #include "KorrException.h"
 #include "KorrProcessImpl.h"
 #include "TempDir.h"
@@ -268,14 +269,30 @@ TEST(KorrProcessImplTest, SampleAgentExeServesItsPipeAndEndsOnAStopRequest)
     CollectingListener out;
     agent.registerOutputStreamListener(out);
     agent.start();
-    ASSERT_TRUE(waitForText(out, "started", 30)) << out.received();
-
+    // The agent says it started before its pipe exists: look for the pipe until a deadline.
     std::unique_ptr<IPCClient> client(IPCClient::newInstance(service));
-    client->connect();
-    IPCMessage status = client->sendMessage(IPCMessage(1, "GETA"), 30);
-    EXPECT_NE(status.getMessageText().find("pid=" + std::to_string(agent.getProcessId())), std::string::npos)
-        << status.getMessageText();
-    EXPECT_EQ(client->sendMessage(IPCMessage(2, "STOPC"), -1).getMessageStatus(), IPCMessage::STATUS_SUCCESS);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (bool connected = false; !connected;) {
+        try {
+            client->connect();
+            connected = true;
+        } catch (const IPCNotFoundException&) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                agent.stop();
+                FAIL() << "the agent serves no pipe: " << out.received();
+            }
+            Sleep(20);
+        }
+    }
+    try {
+        IPCMessage status = client->sendMessage(IPCMessage(1, "GETA"), 30);
+        EXPECT_NE(status.getMessageText().find("pid=" + std::to_string(agent.getProcessId())), std::string::npos)
+            << status.getMessageText();
+        EXPECT_EQ(client->sendMessage(IPCMessage(2, "STOPC"), -1).getMessageStatus(), IPCMessage::STATUS_SUCCESS);
+    } catch (const KorrException& e) {
+        ADD_FAILURE() << e.getMessage();
+        agent.stop();
+    }
     client->disconnect();
     EXPECT_EQ(waitWithDeadline(agent, 30), 0);
     EXPECT_NE(out.received().find("exits with 0"), std::string::npos) << out.received();
