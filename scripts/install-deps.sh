@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the build and the tests need (run as root).
 set -euo pipefail
 packages=(build-essential cmake googletest libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev openjdk-17-jdk-headless systemd util-linux procps)
+          clang libclang-rt-14-dev openjdk-17-jdk-headless systemd util-linux procps
+          g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

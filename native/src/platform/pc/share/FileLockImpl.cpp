@@ -59,7 +59,10 @@ FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writ
                                 writePid ? "true" : "false");
     }
     const DWORD access = readLock ? GENERIC_READ : GENERIC_WRITE;
-    const DWORD sharing = readLock ? FILE_SHARE_READ : 0;
+    // Deleting stays shared: owners remove the lock file while they still hold it, so that no
+    // other process can take a name that is about to go. Until the handle closes, nobody can
+    // open or re-create the name.
+    const DWORD sharing = (readLock ? FILE_SHARE_READ : 0) | FILE_SHARE_DELETE;
     bool created = false;
     handle = openAlways(fileName, access, sharing, created);
     if (handle == INVALID_HANDLE_VALUE) {

@@ -34,5 +34,9 @@ TEST(FileLockImplTest, ASecondLockFailsUntilTheFirstIsDeletedAndThePidFileComesA
     EXPECT_EQ(GetFileAttributesA(dir.file("app.pid").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
     std::unique_ptr<FileLock> third(FileLock::newInstance(name, false, false));
-    EXPECT_TRUE(third.get());
+    // Its owner removes the file while it holds the lock; the name stays locked until release.
+    EXPECT_TRUE(DeleteFileA(name.c_str())) << GetLastError();
+    EXPECT_THROW(std::unique_ptr<FileLock>(FileLock::newInstance(name, false, false)), KorrIOException);
+    third.reset();
+    EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
 }
