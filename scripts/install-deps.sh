@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake googletest libgtest-dev libgmock-dev libbenchmark-dev
           clang libclang-rt-14-dev openjdk-17-jdk-headless systemd util-linux procps
-          dpkg-dev lintian man-db)
+          dpkg-dev lintian man-db g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,18 +3,28 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 TempDir::TempDir()
 {
+    // A new name each try; create_directory reports whether this call made it.
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/ostara-test-XXXXXX";
-    char* made = mkdtemp(&pattern[0]);
-    if (!made) {
-        throw std::runtime_error("mkdtemp failed");
+    std::string parent = base && *base ? base : std::filesystem::temp_directory_path().generic_string();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::ostringstream name;
+        name << parent << "/ostara-test-" << std::hex << random() << random();
+        std::error_code error;
+        if (std::filesystem::create_directory(name.str(), error)) {
+            std::filesystem::permissions(name.str(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, error);
+            dir = name.str();
+            return;
+        }
     }
-    dir = made;
+    throw std::runtime_error("no temporary directory could be created under " + parent);
 }
 
 TempDir::~TempDir()

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <map>
 #include <string>
-#include <unistd.h>
 
 namespace {
 std::map<std::string, TestChild::Role>& roles()
@@ -27,11 +26,4 @@ int TestChild::run(const char* name, int argc, char** argv)
         return 127;
     }
     return found->second(argc, argv);
-}
-
-std::string TestChild::selfPath()
-{
-    char buffer[4096];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }

@@ -20,6 +20,8 @@ public:
 private:
     std::string dir;
     pid_t pid;
+    void* process = nullptr; // Windows: the daemon's process handle
+    std::string served;      // Windows: the name of the last start, for refuse()
 };
 
 #endif

@@ -22,13 +22,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "IPCListener.h"
 #include "IPCMessage.h"
 #include "IPCServer.h"
 #include "KorrException.h"
+#include "KorrProcess.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ public:
         }
         if (startsWith(text, "GETA")) {
             return IPCMessage(request.getMessageId(), IPCMessage::STATUS_SUCCESS,
-                              "sample-agent run=" + std::to_string(run) + " pid=" + std::to_string(getpid()));
+                              "sample-agent run=" + std::to_string(run) + " pid=" + std::to_string(KorrProcess::getCurrentProcessId()));
         }
         if (startsWith(text, "JCOR")) {
             std::cout << "sample-agent: diagnostics requested" << std::endl;
@@ -167,7 +167,7 @@ int main(int argc, char** argv)
     }
     int run = nextRun();
     std::ofstream("sample-agent.log", std::ios::app)
-        << "run=" << run << " pid=" << getpid() << " args=" << args << std::endl;
+        << "run=" << run << " pid=" << KorrProcess::getCurrentProcessId() << " args=" << args << std::endl;
     std::cout << "sample-agent: run " << run << " started" << std::endl;
     std::cerr << "sample-agent: run " << run << " writes to standard error" << std::endl;
 

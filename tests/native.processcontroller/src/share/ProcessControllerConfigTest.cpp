@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,7 +215,9 @@ TEST_F(ControllerTest, SecondControllerOnTheSameDirectoryFailsWith1AndLeavesTheF
     unsetenv("OSTARA_TEST_CHILD");
     child.registerOutputStreamListener(listener);
     EXPECT_EQ(child.waitForProcess(), 0);
-    EXPECT_NE(output.str().find("rc=1 shutdown=0 served=0\n"), std::string::npos) << output.str();
+    std::string lines = output.str();
+    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end()); // Windows programs end lines with CRLF
+    EXPECT_NE(lines.find("rc=1 shutdown=0 served=0\n"), std::string::npos) << lines;
     EXPECT_EQ(events("ZRKPC0053"), 1);
     EXPECT_TRUE(std::filesystem::exists(dir() + "/ostarapc.lck"));
     EXPECT_EQ(first.shutdown(), 0);

@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,8 +21,9 @@ protected:
     void install(const std::string& base, const std::string& suffix, const std::string& text)
     {
         std::string dir = products.path() + "/lib/messages";
-        std::string cmd = "mkdir -p '" + dir + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        std::error_code error;
+        std::filesystem::create_directories(dir, error);
+        ASSERT_FALSE(error) << error.message();
         products.write("lib/messages/" + base + suffix, text);
     }
     template <class F> auto withRoot(F body)

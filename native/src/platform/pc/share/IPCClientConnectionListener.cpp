@@ -1,0 +1,280 @@
+#include "IPCClientConnectionListener.h"
+
+#include "EventLog.h"
+#include "IPCClientRunnable.h"
+#include "IPCMessage.h"
+#include "KorrException.h"
+#include "KorrThreadImpl.h"
+#include "KorrThreadSyncImpl.h"
+#include "KorrUtils.h"
+#include "NLS.h"
+#include "RasDescriptor.h"
+#include "SecurityData.h"
+#include "Synchronize.h"
+#include "Trace.h"
+
+#include <windows.h>
+
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* d =
+        new RasDescriptor("IPCClientConnectionListener", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *d;
+}
+
+// After a failed instance or connection the loop waits this long (or until woken) before
+// trying again, rather than spinning or giving up serving for good.
+const DWORD RETRY_PAUSE_MS = 1000;
+
+void traceData(const void* object, const char* text, const std::string& value = std::string())
+{
+    if (rd().isOn(TraceLevel::MODERATE)) {
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, object, "run", 2, text, value.c_str());
+    }
+}
+
+std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static_cast<int>(code)); }
+
+} // namespace
+
+IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
+                                                         const std::string&)
+    : serviceName(name), listener(l), maxConnections(max), running(false), shutdownRequested(false), ended(false),
+      monitor(new KorrThreadSyncImpl()), wakeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
+IPCClientConnectionListener::~IPCClientConnectionListener()
+{
+    shutdown();
+    delete monitor;
+    if (wakeEvent) {
+        CloseHandle(wakeEvent);
+    }
+}
+
+bool IPCClientConnectionListener::isRunning() const
+{
+    Synchronize hold(monitor);
+    return running;
+}
+
+void IPCClientConnectionListener::setRunning(bool value)
+{
+    Synchronize hold(monitor);
+    running = value;
+    monitor->notifyAll();
+}
+
+bool IPCClientConnectionListener::isShutdownRequested() const
+{
+    Synchronize hold(monitor);
+    return shutdownRequested;
+}
+
+void IPCClientConnectionListener::setShutdownRequested(bool value)
+{
+    Synchronize hold(monitor);
+    shutdownRequested = value;
+}
+
+void IPCClientConnectionListener::setEnded(const std::string& message)
+{
+    Synchronize hold(monitor);
+    if (!message.empty()) {
+        errorMessage = message;
+    }
+    running = false;
+    ended = true;
+    monitor->notifyAll();
+}
+
+bool IPCClientConnectionListener::hasEnded() const
+{
+    Synchronize hold(monitor);
+    return ended;
+}
+
+std::string IPCClientConnectionListener::getErrorMessage() const
+{
+    Synchronize hold(monitor);
+    return errorMessage;
+}
+
+bool IPCClientConnectionListener::waitRunning(long timeout) const
+{
+    Synchronize hold(monitor);
+    if (!running && !ended) {
+        monitor->wait(timeout);
+    }
+    return running;
+}
+
+bool IPCClientConnectionListener::shutdown()
+{
+    setShutdownRequested(true);
+    return wakeEvent && SetEvent(wakeEvent);
+}
+
+long IPCClientConnectionListener::run()
+{
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "run", 1, serviceName.c_str());
+    }
+    long result = 0;
+    std::string message;
+    SecurityData security;
+    if (!wakeEvent || !security.build()) {
+        result = static_cast<long>(GetLastError());
+        message = NLS::format(rd(), "ZRKNV0114_SECURITY_SETUP_FAILED", serviceName, errorText(static_cast<DWORD>(result)));
+    }
+    const std::string pipeName = "\\\\.\\pipe\\" + serviceName;
+    bool first = true;
+    while (result == 0 && !isShutdownRequested()) {
+        // Remote clients are refused: the pipe is for this machine's administrators and
+        // the server's own account.
+        HANDLE instance = CreateNamedPipeA(
+            pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+            PIPE_UNLIMITED_INSTANCES, IPCMessage::MAX_MESSAGE_DATA_LEN, IPCMessage::MAX_MESSAGE_DATA_LEN, 0,
+            security.getAttributes());
+        if (instance == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            std::string text = NLS::format(rd(), "ZRKNV0087_CREATE_NAMED_PIPE_FAILED", serviceName, errorText(error));
+            if (first) {
+                result = static_cast<long>(error);
+                message = text;
+                break;
+            }
+            EventLog::errorNoFormat(rd(), text);
+            WaitForSingleObject(wakeEvent, RETRY_PAUSE_MS);
+            continue;
+        }
+        if (first) {
+            first = false;
+            setRunning(true);
+        }
+        traceData(this, "Waiting for a client to connect");
+        bool connected = false;
+        DWORD error = 0;
+        if (!awaitClient(instance, connected, error) || isShutdownRequested()) {
+            CloseHandle(instance);
+            break;
+        }
+        reapFinishedClients();
+        if (!connected) {
+            EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0089_CONNECT_NAMED_PIPE_FAILED", serviceName,
+                                                      errorText(error)));
+            CloseHandle(instance);
+            continue;
+        }
+        serve(instance);
+    }
+    if (result == 0) {
+        traceData(this, "Ended. Removing all currently connected client threads");
+        endAllClients();
+    }
+    setEnded(message);
+    if (rd().isFlowOn()) {
+        std::string text = std::to_string(result);
+        Trace::traceMethodExit(rd(), this, "run", &text, "long");
+    }
+    return result;
+}
+
+bool IPCClientConnectionListener::awaitClient(void* instance, bool& connected, unsigned long& error)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent) {
+        error = GetLastError();
+        WaitForSingleObject(wakeEvent, RETRY_PAUSE_MS);
+        return true;
+    }
+    bool served = true;
+    if (ConnectNamedPipe(instance, &overlapped)) {
+        connected = true;
+    } else {
+        error = GetLastError();
+        if (error == ERROR_PIPE_CONNECTED) {
+            connected = true;
+            error = 0;
+        } else if (error == ERROR_IO_PENDING) {
+            HANDLE events[2] = {overlapped.hEvent, wakeEvent};
+            if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                CancelIoEx(instance, &overlapped);
+                served = false;
+            }
+            DWORD ignored = 0;
+            connected = GetOverlappedResult(instance, &overlapped, &ignored, TRUE) != FALSE;
+            error = connected ? 0 : GetLastError();
+        }
+    }
+    CloseHandle(overlapped.hEvent);
+    return served;
+}
+
+void IPCClientConnectionListener::serve(void* instance)
+{
+    if (maxConnections >= 0 && clients.size() >= static_cast<std::size_t>(maxConnections)) {
+        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", serviceName,
+                                                  std::to_string(maxConnections)));
+        DisconnectNamedPipe(instance);
+        CloseHandle(instance);
+        return;
+    }
+    traceData(this, "Client connected, creating a processing thread.");
+    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, instance, listener);
+    KorrThread* thread = new KorrThreadImpl(runnable);
+    try {
+        thread->start();
+        clients.push_back(thread);
+    } catch (const KorrException& e) {
+        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0088_THREAD_START_FAILED", serviceName, e.getMessage()));
+        delete thread;
+        delete runnable;
+        DisconnectNamedPipe(instance);
+        CloseHandle(instance);
+    }
+}
+
+// A finished client's handle is only closed, not disconnected: a reply it wrote last stays
+// readable for the client until the client closes its end.
+void IPCClientConnectionListener::reapFinishedClients()
+{
+    for (auto it = clients.begin(); it != clients.end();) {
+        KorrThread* thread = *it;
+        if (thread->isAlive()) {
+            ++it;
+            continue;
+        }
+        thread->join();
+        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
+        CloseHandle(runnable->getPipeHandle());
+        delete runnable;
+        delete thread;
+        it = clients.erase(it);
+    }
+}
+
+// Idle clients are woken at once; a client in the middle of a request finishes its reply.
+// All of them end in parallel, so one slow request does not hold up the others' release.
+void IPCClientConnectionListener::endAllClients()
+{
+    for (KorrThread* thread : clients) {
+        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
+        if (!runnable->shutdown()) {
+            runnable->requestStop();
+        }
+    }
+    for (KorrThread* thread : clients) {
+        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
+        thread->join();
+        CloseHandle(runnable->getPipeHandle());
+        delete runnable;
+        delete thread;
+    }
+    clients.clear();
+}

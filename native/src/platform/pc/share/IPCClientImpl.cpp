@@ -1,0 +1,222 @@
+#include "IPCClientImpl.h"
+
+#include "FFDC.h"
+#include "IPCNotFoundException.h"
+#include "KorrException.h"
+#include "KorrUtils.h"
+#include "NLS.h"
+#include "RasDescriptor.h"
+#include "Trace.h"
+
+#include <windows.h>
+
+namespace {
+
+const RasDescriptor& rd()
+{
+    static const RasDescriptor* d =
+        new RasDescriptor("IPCClientImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+    return *d;
+}
+
+// How long one wait for a busy pipe lasts.
+const DWORD BUSY_WAIT_MS = 20000;
+
+template <class E>
+E thrown(const char* method, E e)
+{
+    if (rd().isFlowOn()) {
+        Trace::throwing(rd(), method, &e);
+    }
+    return e;
+}
+
+KorrException failure(const char* key, DWORD code)
+{
+    return KorrException(NLS::format(rd(), key, KorrUtils::getLastErrorMessage(static_cast<int>(code))));
+}
+
+// Closes the event of an overlapped operation that may still be pending: the operation is
+// cancelled and waited for first, as the kernel writes into the record until it ends.
+class PendingIo
+{
+public:
+    explicit PendingIo(HANDLE h) : handle(h), overlapped(), pending(false)
+    {
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~PendingIo()
+    {
+        if (pending) {
+            DWORD ignored;
+            CancelIoEx(handle, &overlapped);
+            GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+        }
+        if (overlapped.hEvent) {
+            CloseHandle(overlapped.hEvent);
+        }
+    }
+    // Runs the operation to its end, looking every interval ms; false with the error then.
+    bool complete(BOOL started, DWORD interval, DWORD& done, DWORD& error)
+    {
+        done = 0;
+        error = 0;
+        if (!started && GetLastError() != ERROR_IO_PENDING) {
+            error = GetLastError();
+            return false;
+        }
+        pending = true;
+        while (WaitForSingleObject(overlapped.hEvent, interval) == WAIT_TIMEOUT) {
+        }
+        pending = false;
+        if (!GetOverlappedResult(handle, &overlapped, &done, TRUE)) {
+            error = GetLastError();
+            return false;
+        }
+        return true;
+    }
+    HANDLE handle;
+    OVERLAPPED overlapped;
+    bool pending;
+};
+
+} // namespace
+
+IPCClient* IPCClient::newInstance(const std::string& serviceName, NativeProperties& properties)
+{
+    return new IPCClientImpl(serviceName, &properties);
+}
+
+IPCClient* IPCClient::newInstance(const std::string& serviceName)
+{
+    return new IPCClientImpl(serviceName, nullptr);
+}
+
+IPCClientImpl::IPCClientImpl(const std::string& serviceName, NativeProperties* properties)
+    : IPCClient(serviceName, properties), pipe(nullptr)
+{
+}
+
+IPCClientImpl::~IPCClientImpl()
+{
+    if (pipe) {
+        CloseHandle(pipe);
+    }
+}
+
+void IPCClientImpl::connect()
+{
+    std::string serviceName = getServiceName();
+    if (rd().isFlowOn()) {
+        Trace::traceMethodEntry(rd(), this, "connect", 1, serviceName.c_str());
+    }
+    if (pipe) {
+        KorrException e(NLS::format(rd(), "ZRKNV0065_ALREADY_CONNECTED"));
+        FFDC::capture(rd(), this, "connect", FFDC::PROBE_002(), &e);
+        throw thrown("connect", e);
+    }
+    const std::string pipeName = "\\\\.\\pipe\\" + serviceName;
+    const std::string shortName = IPC::shortName(serviceName);
+    HANDLE h;
+    for (;;) {
+        // Identification only: a server that is not who we think cannot act as this client.
+        h = CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            break;
+        }
+        DWORD code = GetLastError();
+        switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+            throw thrown("connect", IPCNotFoundException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
+                                                                     KorrUtils::getLastErrorMessage(static_cast<int>(code)))));
+        case ERROR_ACCESS_DENIED:
+            throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0177_NOT_AUTHORIZED", shortName)));
+        case ERROR_PIPE_BUSY:
+            // A server that went away meanwhile is found missing by the next open.
+            if (!WaitNamedPipeA(pipeName.c_str(), BUSY_WAIT_MS) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+                throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0067_OPEN_TIMEOUT", pipeName,
+                                                                  std::to_string(BUSY_WAIT_MS / 1000))));
+            }
+            continue;
+        default:
+            throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
+                                                              KorrUtils::getLastErrorMessage(static_cast<int>(code)))));
+        }
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(h, &mode, nullptr, nullptr)) {
+        KorrException e(NLS::format(rd(), "ZRKNV0068_PIPE_MODE_CHANGE_ERROR", KorrUtils::getLastErrorMessage()));
+        CloseHandle(h);
+        FFDC::capture(rd(), this, "connect", FFDC::PROBE_003(), &e);
+        throw thrown("connect", e);
+    }
+    pipe = h;
+    if (rd().isFlowOn()) {
+        std::string text = "CreateFile successful handle is: " + Trace::pointerText(pipe);
+        Trace::traceMethodData(rd(), TraceLevel::FLOW, this, "connect", 1, text.c_str());
+        Trace::exit(rd(), "connect");
+    }
+}
+
+void IPCClientImpl::disconnect()
+{
+    if (!pipe) {
+        if (rd().isFlowOn()) {
+            Trace::traceMethodData(rd(), TraceLevel::FLOW, this, "disconnect", 1, "Pipe already closed.");
+        }
+        return;
+    }
+    CloseHandle(pipe);
+    pipe = nullptr;
+}
+
+IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval)
+{
+    if (!pipe) {
+        KorrException e(NLS::format(rd(), "ZRKNV0062_NOT_CONNECTED"));
+        FFDC::capture(rd(), this, "sendMessage", FFDC::PROBE_001(), &e);
+        throw thrown("sendMessage", e);
+    }
+    // The interval only sets how often the wait looks again; the wait returns as soon as
+    // the reply is there. Non-positive values count as 1, like -1.
+    DWORD interval = pollInterval <= 0 ? 1 : (pollInterval > 1000000 ? 1000000 : static_cast<DWORD>(pollInterval));
+    if (pollInterval == -1 && rd().isOn(TraceLevel::MODERATE)) {
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "sendMessage", 2, "Timeout changed to ", "1");
+    }
+    unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
+    int length = 0;
+    request.getMessageBytes(buffer, &length);
+    DWORD done = 0;
+    DWORD error = 0;
+    {
+        PendingIo write(pipe);
+        if (!write.overlapped.hEvent) {
+            throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", GetLastError()));
+        }
+        BOOL started = WriteFile(pipe, buffer, static_cast<DWORD>(length), nullptr, &write.overlapped);
+        if (!write.complete(started, interval, done, error) || done != static_cast<DWORD>(length)) {
+            throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", error ? error : ERROR_WRITE_FAULT));
+        }
+    }
+    if (rd().isFlowOn()) {
+        Trace::traceMethodData(rd(), TraceLevel::FLOW, this, "sendMessage", 1, "Message sent to server, receiving reply");
+    }
+    PendingIo read(pipe);
+    if (!read.overlapped.hEvent) {
+        throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", GetLastError()));
+    }
+    BOOL started = ReadFile(pipe, buffer, sizeof buffer, nullptr, &read.overlapped);
+    if (!read.complete(started, interval, done, error)) {
+        // A reply longer than any message is cut to its first bytes, which fail to decode.
+        if (error != ERROR_MORE_DATA) {
+            // The server went away before answering: a failure, never an empty success.
+            throw thrown("sendMessage", failure("ZRKNV0064_READ_FAILED", error));
+        }
+    }
+    if (done == 0) {
+        throw thrown("sendMessage", failure("ZRKNV0064_READ_FAILED", ERROR_HANDLE_EOF));
+    }
+    // One message is one whole reply; a short one fails to decode and says so.
+    return IPCMessage(buffer, static_cast<unsigned int>(done));
+}
