@@ -28,6 +28,7 @@
 #include "KorrUtils.h"
 #include "LogFileProperties.h"
 #include "NLS.h"
+#include "OutputLogFile.h"
 #include "ProcessListener.h"
 #include "RAS.h"
 #include "ResourceBundle.h"
@@ -365,6 +366,34 @@ std::vector<std::string> ProcessController::getChildArguments() const
     return commandLine.childArguments(getTraceSpecification(), extra);
 }
 
+void ProcessController::setOutputLogDirectory(const std::string& directory)
+{
+    Synchronize hold(monitor);
+    outputLogDirectory = directory;
+}
+
+// The file an output stream of the application goes to; the descriptor itself when there is
+// no directory or the file cannot be opened (said in the event log).
+OutputLogFile* ProcessController::openOutputLog(const std::string& name, int descriptor)
+{
+    std::string directory;
+    {
+        Synchronize hold(monitor);
+        directory = outputLogDirectory;
+    }
+    if (!directory.empty()) {
+        try {
+            const KorrPropConstant& keys = KorrPropConstant::getInstance();
+            long long megabytes = properties.getPropertyAsInteger(keys.applicationOutputLogSize);
+            int files = properties.getPropertyAsInteger(keys.applicationOutputLogFiles);
+            return new OutputLogFile(directory + KorrUtils::separator() + name, megabytes * MEGABYTE, files, descriptor);
+        } catch (const KorrException& e) {
+            EventLog::errorNoFormat(rasDescriptor, e.getMessage());
+        }
+    }
+    return new OutputLogFile(descriptor);
+}
+
 void ProcessController::setStopLimit(long milliseconds)
 {
     Synchronize hold(monitor);
@@ -451,8 +480,11 @@ long ProcessController::run()
     long result = 0;
     {
         // The listeners outlive every child that writes to them.
-        ProcessListener output(std::cout);
-        ProcessListener error(std::cerr);
+        std::cout.flush();
+        std::unique_ptr<OutputLogFile> outputFile(openOutputLog("stdout.log", 1));
+        std::unique_ptr<OutputLogFile> errorFile(openOutputLog("stderr.log", 2));
+        ProcessListener output(*outputFile);
+        ProcessListener error(*errorFile);
         if (prepared) {
             try {
                 superviseLoop(output, error);

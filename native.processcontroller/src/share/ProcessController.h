@@ -23,6 +23,7 @@ class FileLock;
 class KorrProcess;
 class ProcessStreamReaderListener;
 class KorrThreadSync;
+class OutputLogFile;
 class TarnConnectionMonitor;
 
 class ProcessController : public KorrRunnable, private ProcessSignalActionHandler
@@ -69,6 +70,10 @@ public:
     std::vector<std::string> getChildArguments() const;
     // Shortens STOP_LIMIT_MS, for tests of applications that never answer.
     void setStopLimit(long milliseconds);
+    // The application's output then goes to stdout.log and stderr.log there, rotated by
+    // size, with this process's standard output and error kept on the current files.
+    // Without it the output goes to this process's standard output and error as they are.
+    void setOutputLogDirectory(const std::string& directory);
 
     friend std::ostream& operator<<(std::ostream& out, const ProcessController& controller);
     friend class ProcessControllerTestAccess;
@@ -96,6 +101,7 @@ private:
     void prepareJavaChild();
     void setState(const ProcessControllerState& target);
     void superviseLoop(ProcessStreamReaderListener& output, ProcessStreamReaderListener& error);
+    OutputLogFile* openOutputLog(const std::string& name, int descriptor);
 
     RasDescriptor rasDescriptor;
     ProcessControllerState state;
@@ -122,6 +128,7 @@ private:
     std::atomic<int> currentApplicationRestartCount;
     std::string productRoot;
     std::string traceSpecification;
+    std::string outputLogDirectory;
 
     std::atomic<int> stateValue;      // copy of state for the status report, which takes no lock
     bool stopRequested;               // a stop came: no further child is started

@@ -8,6 +8,7 @@
 
 #include "KorrException.h"
 #include "KorrUtils.h"
+#include "OutputLogFile.h"
 #include "RasDescriptor.h"
 #include "Trace.h"
 
@@ -20,39 +21,21 @@ const RasDescriptor& rd()
     return *d;
 }
 
+// The most generations a controller may keep; it knows its own count only later.
+const int OUTPUT_GENERATIONS_MAX = 100;
+
 std::string temporaryDirectory()
 {
     std::string tmp = KorrUtils::getenv("TMP");
     return tmp.empty() ? std::string("/tmp") : tmp;
 }
 
-// Opens path for writing and empties it. A symbolic link, a file with other hard links and a
-// file of another user are refused before anything is truncated.
+// The output of the previous run becomes generation 1 (the controller deletes what lies past
+// its count), and the run starts a fresh file, appended to, so an outside truncate leaves no hole.
 int openLogFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, S_IRUSR | S_IWUSR);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
-        ::close(fd);
-        errno = EPERM;
-        return -1;
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
+    OutputLogFile::shiftGenerations(path, OUTPUT_GENERATIONS_MAX);
+    return OutputLogFile::openForAppend(path);
 }
 
 // Both files open, then both streams move; false (errno set) leaves both streams as they were.

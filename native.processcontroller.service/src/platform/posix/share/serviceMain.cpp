@@ -236,6 +236,7 @@ int serviceMain()
     }
 
     controller = new ProcessController(argc - 4, argv + 4);
+    controller->setOutputLogDirectory(logDirectory);
 
     if (!ServiceDispatcher::registerControlHandler(serviceControlHandler)) {
         serviceLog->log("Failed to register service control handler, reason: " + KorrUtils::getLastErrorMessage());

@@ -1,0 +1,187 @@
+#include "OutputLogFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "KorrException.h"
+#include "KorrUtils.h"
+
+namespace {
+
+// The most generations the properties allow; numbers past it are never written.
+const int MAX_GENERATIONS = 100;
+
+std::string generation(const std::string& path, int number) { return path + "." + std::to_string(number); }
+
+} // namespace
+
+OutputLogFile::OutputLogFile(int fd)
+    : limit(0), generations(0), target(-1), descriptor(fd), owned(false), size(0), atLineStart(true)
+{
+}
+
+OutputLogFile::OutputLogFile(const std::string& p, long long l, int g, int t)
+    : path(p), limit(l < 1 ? 1 : l), generations(g < 1 ? 1 : g), target(t), descriptor(-1), owned(true), size(0),
+      atLineStart(true)
+{
+    descriptor = openForAppend(path);
+    if (descriptor < 0) {
+        throw KorrException("Unable to open " + path + ": " + KorrUtils::getLastErrorMessage());
+    }
+    struct stat st;
+    if (::fstat(descriptor, &st) == 0) {
+        size = st.st_size;
+    }
+    if (target >= 0 && descriptor != target) {
+        ::dup2(descriptor, target);
+    }
+    for (int i = generations + 1; i <= MAX_GENERATIONS + 1; ++i) {
+        ::unlink(generation(path, i).c_str());
+    }
+}
+
+OutputLogFile::~OutputLogFile()
+{
+    if (owned && descriptor >= 0) {
+        ::close(descriptor);
+    }
+}
+
+int OutputLogFile::openForAppend(const std::string& name)
+{
+    int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                    S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+void OutputLogFile::shiftGenerations(const std::string& name, int count)
+{
+    struct stat st;
+    // Only a regular file moves: anything else at the name is refused when it is opened.
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+        return;
+    }
+    // rename() replaces the oldest kept generation and never follows a planted link.
+    for (int i = (count < 1 ? 1 : count) - 1; i >= 1; --i) {
+        std::rename(generation(name, i).c_str(), generation(name, i + 1).c_str());
+    }
+    std::rename(name.c_str(), generation(name, 1).c_str());
+}
+
+bool OutputLogFile::writeAll(const char* data, std::size_t length)
+{
+    while (length > 0) {
+        ssize_t written = ::write(descriptor, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN) {
+                // A descriptor someone made non-blocking: wait a bounded time for room.
+                pollfd room = {descriptor, POLLOUT, 0};
+                if (::poll(&room, 1, 1000) > 0) {
+                    continue;
+                }
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void OutputLogFile::write(const char* data, std::size_t n)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    while (n > 0) {
+        std::size_t cut = n;
+        bool turn = false;
+        if (!path.empty()) {
+            long long after = size + static_cast<long long>(n);
+            if (after > limit) {
+                // An outside truncate leaves our count high: appends land at the real end.
+                struct stat st;
+                if (::fstat(descriptor, &st) == 0 && st.st_size < size) {
+                    size = st.st_size;
+                }
+            }
+            if (size >= limit && atLineStart) {
+                rotate();
+            }
+            if (size + static_cast<long long>(n) > limit) {
+                // The file ends at the first line end past the limit; a line that alone is
+                // longer than the limit is split once it has added another limit's worth.
+                std::size_t from = size >= limit ? 0 : static_cast<std::size_t>(limit - size - 1);
+                long long room = 2 * limit - size;
+                std::size_t hard = room <= 0 ? 0 : (room < static_cast<long long>(n) ? static_cast<std::size_t>(room) : n);
+                if (hard == 0) {
+                    rotate();
+                    continue;
+                }
+                const void* end = from < hard ? std::memchr(data + from, '\n', hard - from) : nullptr;
+                if (end) {
+                    cut = static_cast<std::size_t>(static_cast<const char*>(end) - data) + 1;
+                    turn = true;
+                } else if (hard < n) {
+                    cut = hard;
+                    turn = true;
+                }
+            }
+        }
+        if (!writeAll(data, cut)) {
+            return;
+        }
+        size += static_cast<long long>(cut);
+        atLineStart = data[cut - 1] == '\n';
+        data += cut;
+        n -= cut;
+        if (turn) {
+            rotate();
+        }
+    }
+}
+
+// Called with the lock held. The old descriptor stays valid through the renames, so nothing
+// written before the switch is lost; a file that cannot be opened leaves the old one in use.
+void OutputLogFile::rotate()
+{
+    shiftGenerations(path, generations);
+    int fresh = openForAppend(path);
+    if (fresh < 0) {
+        size = 0;   // tried again after another limit's worth, not at every chunk
+        return;
+    }
+    try {
+        KorrUtils::mkGroupVexilWrite(path, false);
+    } catch (const KorrException&) {
+        // Owner-only, as created: safe as it is.
+    }
+    if (target >= 0) {
+        ::dup2(fresh, target);
+    }
+    ::close(descriptor);
+    descriptor = fresh;
+    size = 0;
+    atLineStart = true;
+}
