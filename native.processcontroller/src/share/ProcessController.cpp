@@ -394,6 +394,12 @@ OutputLogFile* ProcessController::openOutputLog(const std::string& name, int des
     return new OutputLogFile(descriptor);
 }
 
+long ProcessController::getStopLimit() const
+{
+    Synchronize hold(monitor);
+    return stopLimit;
+}
+
 void ProcessController::setStopLimit(long milliseconds)
 {
     Synchronize hold(monitor);

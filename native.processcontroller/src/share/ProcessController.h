@@ -70,6 +70,7 @@ public:
     std::vector<std::string> getChildArguments() const;
     // Shortens STOP_LIMIT_MS, for tests of applications that never answer.
     void setStopLimit(long milliseconds);
+    long getStopLimit() const;
     // The application's output then goes to stdout.log and stderr.log there, rotated by
     // size, with this process's standard output and error kept on the current files.
     // Without it the output goes to this process's standard output and error as they are.
