@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DrillSupport.h"
+#include "FloodLines.h"
 
 using namespace drill;
 
@@ -271,4 +272,49 @@ TEST(SupervisionDrill, TwoHundredStatusClientsWhileTheAgentRestarts)
               << s.agentRuns() - runsBefore << " agent restarts meanwhile, VmRSS " << before << " kB -> peak "
               << peak.rss << " kB, peak descriptors " << peak.fds << (refused ? ", a refusal: " + sampleRefusal : "")
               << std::endl;
+}
+
+// An agent printing as fast as it can, 1 MB x 3 output limits: at most four files of at most
+// 1 MB plus one line each, holding the newest output whole and in order, and the service
+// answers status all along.
+TEST(SupervisionDrill, FloodingAgentKeepsFourBoundedFilesOfItsNewestOutput)
+{
+    Site s;
+    s.properties(std::string(REMOTE_QM) + "applicationOutputLogSize=1\napplicationOutputLogFiles=3\n");
+    std::unique_ptr<Program> service(s.startService({"--flood"}));
+    ASSERT_TRUE(eventually([&] { return statusShows(s, "processControllerStatus=STARTED"); }))
+        << readFile(s.root.file("service.out"));
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds(60));
+    int answered = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        ToolResult r = s.ostaractl({"status"}, 10000);
+        ASSERT_EQ(r.status, 0) << "status did not answer during the flood: " << r.output;
+        ++answered;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    service->signal(SIGTERM);
+    ASSERT_EQ(service->wait(30000), 0) << s.eventLog();
+
+    const std::string logs = s.serviceDir() + "/logs/stdout.log";
+    const std::size_t limit = 1048576;
+    EXPECT_FALSE(std::filesystem::exists(logs + ".4"));
+    std::string kept;
+    for (const std::string& name : {logs + ".3", logs + ".2", logs + ".1", logs}) {
+        std::string text = readFile(name);
+        EXPECT_LE(text.size(), limit + 78) << name;
+        kept += text;
+    }
+    ASSERT_GE(kept.size(), 3 * limit);
+    // Every line from the first kept one on is the next number, whole; the last may be cut
+    // where the agent was stopped.
+    std::size_t at = 0;
+    unsigned long long n = FloodLines::number(kept.data());
+    while (at < kept.size()) {
+        std::string line = FloodLines::line(n++);
+        std::size_t length = std::min(line.size(), kept.size() - at);
+        ASSERT_EQ(kept.compare(at, length, line, 0, length), 0) << "output lost or reordered at line " << n - 1;
+        at += length;
+    }
+    std::cout << "[drill] flooding agent: " << n - FloodLines::number(kept.data()) << " lines kept in 4 files, "
+              << answered << " status requests answered" << std::endl;
 }
