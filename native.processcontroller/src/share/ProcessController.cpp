@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "ClientListener.h"
 #include "ControllerCommandLine.h"
@@ -76,6 +77,30 @@ bool pipeServed(const std::string& serviceName)
     }
     client->disconnect();
     return true;
+}
+
+// Sends the application behind serviceName an immediate stop and waits, at most `limit`
+// milliseconds in all, for its pipe to go. True once nothing serves it any more.
+bool stopLeftOverApplication(const std::string& serviceName, long limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    try {
+        std::unique_ptr<IPCClient> client(IPCClient::newInstance(serviceName));
+        client->connect();
+        client->sendMessage(IPCMessage(1, "STOPI"), 30, limit);
+        client->disconnect();
+    } catch (const KorrException&) {
+        // No answer, or the connection closed as it went: whether it has gone decides.
+    }
+    for (;;) {
+        if (!pipeServed(serviceName)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 // Megabytes from the properties in bytes; sizes past what a file limit holds are capped.
@@ -235,8 +260,11 @@ int ProcessController::initialize()
         return static_cast<int>(setExitCode(78));
     }
     // A controller killed while it supervised leaves its lock free but its application
-    // running: that one keeps its pipe, and a second copy beside it is not started.
-    if (pipeServed(appIPCServiceName)) {
+    // running, still serving its pipe: it is asked to stop at once, and a second copy beside
+    // it is started only once it has gone.
+    bool served = pipeServed(appIPCServiceName);
+    bool recovered = served && stopLeftOverApplication(appIPCServiceName, getStopLimit());
+    if (served && !recovered) {
         EventLog::errorNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0063_APPLICATION_LEFT_RUNNING",
                                                            appIPCServiceName, previousPid));
         clientListener->shutdown();
@@ -246,6 +274,10 @@ int ProcessController::initialize()
         return static_cast<int>(setExitCode(1));
     }
 
+    if (recovered) {
+        EventLog::infoNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0081_APPLICATION_RECOVERED",
+                                                          appIPCServiceName, previousPid));
+    }
     totalApplicationRestartCount = 0;
     currentApplicationRestartCount = 0;
     if (!foreground) {
