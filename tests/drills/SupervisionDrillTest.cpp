@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -312,4 +313,72 @@ TEST(SupervisionDrill, FloodingAgentKeepsFourBoundedFilesOfItsNewestOutput)
     }
     std::cout << "[drill] flooding agent: " << n - FloodLines::number(kept.data()) << " lines kept in 4 files, "
               << answered << " status requests answered" << std::endl;
+}
+
+namespace {
+
+struct ProcessEntry {
+    pid_t pid;
+    std::string name;
+    char state;
+};
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<ProcessEntry> childrenOf(pid_t parent)
+{
+    std::vector<ProcessEntry> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string text = readFile(entry.path().string() + "/stat");
+        std::string::size_type open = text.find('('), close = text.rfind(')');
+        if (open == NONE || close == NONE || close + 4 >= text.size()) {
+            continue;
+        }
+        std::istringstream rest(text.substr(close + 2));
+        char state = 0;
+        long ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent) {
+            found.push_back({static_cast<pid_t>(std::atol(text.c_str())), text.substr(open + 1, close - open - 1), state});
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// The service as PID 1 of a PID namespace of its own, as in a container: each start of the
+// agent leaves a process behind, which becomes the service's when the agent ends; once those
+// end, none stays a zombie.
+TEST(SupervisionDrill, OrphansOfTheAgentAreCollectedWhenTheServiceIsPidOne)
+{
+    if (runTool({"/usr/bin/unshare", "--pid", "--fork", "/bin/true"}).status != 0) {
+        GTEST_SKIP() << "no PID namespace can be made here";
+    }
+    Site s;
+    s.properties(std::string(REMOTE_QM) + "maxRestartCount=1000\nmaxRestartInterval=1\n");
+    std::vector<std::string> args = {"/usr/bin/unshare", "--pid", "--fork", "--kill-child"};
+    std::vector<std::string> service = s.serviceArgs({"--grandchild", "--exit=1", "--after-ms=200"});
+    args.insert(args.end(), service.begin(), service.end());
+    std::unique_ptr<Program> namespaced(new Program(args, s.root.file("service.out")));
+    ASSERT_TRUE(eventually([&] { return s.agentRuns() >= 3; })) << readFile(s.root.file("service.out"));
+    std::vector<ProcessEntry> init = childrenOf(namespaced->pid());
+    ASSERT_EQ(init.size(), 1u);
+    pid_t host = init[0].pid;
+    int ended = 0;
+    for (const ProcessEntry& e : childrenOf(host)) {
+        if (e.name == "sleep") {
+            kill(e.pid, SIGKILL);
+            ++ended;
+        }
+    }
+    ASSERT_GE(ended, 2) << "the agents' processes did not pass to the service";
+    EXPECT_TRUE(eventually([&] {
+        for (const ProcessEntry& e : childrenOf(host)) {
+            if (e.name == "sleep" && e.state == 'Z') {
+                return false;
+            }
+        }
+        return true;
+    }, 10000)) << "ended orphans stay zombies";
+    std::cout << "[drill] PID 1: " << ended << " orphans of the agent collected" << std::endl;
 }

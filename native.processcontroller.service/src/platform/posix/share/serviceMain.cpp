@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "ChildReaper.h"
 #include "KorrException.h"
 #include "KorrThreadImpl.h"
 #include "KorrThreadSyncImpl.h"
@@ -235,6 +236,10 @@ int serviceMain()
         serviceLog->log("arg[" + std::to_string(i) + "] : " + argv[i]);
     }
 
+    // Descendants of the agent that outlive it become this process's children, and are collected.
+    if (!ChildReaper::start()) {
+        serviceLog->log("Unable to become a child subreaper, reason: " + KorrUtils::getLastErrorMessage());
+    }
     controller = new ProcessController(argc - 4, argv + 4);
     controller->setOutputLogDirectory(logDirectory);
 

@@ -14,7 +14,9 @@ extern "C" {
 #include <unistd.h>
 
 #include <memory>
+#include <mutex>
 
+#include "ChildReaper.h"
 #include "KorrException.h"
 #include "KorrThreadImpl.h"
 #include "KorrUtils.h"
@@ -175,7 +177,9 @@ KorrProcessImpl::~KorrProcessImpl()
     stopReader(outputReader, outputReaderThread);
     stopReader(errorReader, errorReaderThread);
     int ignored;
-    reapIfEnded(ignored); // an ended child is collected now rather than left as a zombie
+    if (!reapIfEnded(ignored) && started) {
+        ChildReaper::release(pid);   // still running: a reaper, if any, collects it when it ends
+    }
     closeDescriptors();
 }
 
@@ -249,7 +253,11 @@ void KorrProcessImpl::start()
                 // No code of ours runs between fork and exec (the child of a threaded process may
                 // only make async-signal-safe calls there); posix_spawnp reports a failed chdir
                 // or exec here, with nothing left running.
+                std::lock_guard<std::mutex> spawning(ChildReaper::lock());
                 rc = posix_spawnp(&child, program.c_str(), &actions, &attributes, vector.data(), environ);
+                if (rc == 0) {
+                    ChildReaper::own(child);
+                }
             }
             posix_spawnattr_destroy(&attributes);
             posix_spawn_file_actions_destroy(&actions);
@@ -374,6 +382,7 @@ bool KorrProcessImpl::reapIfEnded(int& code)
             killpg(pid, SIGKILL);   // a forced stop ends the whole group before its id is freed
         }
         waitChild(pid, pidfd, &info, WEXITED | WNOHANG);
+        ChildReaper::release(pid);
         reaped = true;
         if (info.si_pid == 0) {
             exitCode = 0; // collected elsewhere (SIGCHLD ignored): the code cannot be read
