@@ -48,8 +48,8 @@ public:
 
     static uint32_t getCurrentProcessId();
 
-    static const long STOP_GRACE_MS = 5000;
-    static const long DRAIN_MS = 1000;
+    static constexpr long STOP_GRACE_MS = 5000;
+    static constexpr long DRAIN_MS = 1000;
     // How long stop() waits between SIGTERM and SIGKILL.
     void setStopGracePeriod(long milliseconds);
 
