@@ -414,13 +414,15 @@ OutputLogFile* ProcessController::openOutputLog(const std::string& name, int des
         directory = outputLogDirectory;
     }
     if (!directory.empty()) {
+        std::string path = directory + KorrUtils::separator() + name;
         try {
             const KorrPropConstant& keys = KorrPropConstant::getInstance();
             long long megabytes = properties.getPropertyAsInteger(keys.applicationOutputLogSize);
             int files = properties.getPropertyAsInteger(keys.applicationOutputLogFiles);
-            return new OutputLogFile(directory + KorrUtils::separator() + name, megabytes * MEGABYTE, files, descriptor);
+            return new OutputLogFile(path, megabytes * MEGABYTE, files, descriptor);
         } catch (const KorrException& e) {
-            EventLog::errorNoFormat(rasDescriptor, e.getMessage());
+            EventLog::errorNoFormat(rasDescriptor,
+                                    NLS::format(rasDescriptor, "ZRKPC0082_OUTPUT_FILE_UNUSABLE", path, e.getMessage()));
         }
     }
     return new OutputLogFile(descriptor);

@@ -31,7 +31,7 @@ OutputLogFile::OutputLogFile(const std::string& p, long long l, int g, int t)
 {
     descriptor = openForAppend(path);
     if (descriptor < 0) {
-        throw KorrException("Unable to open " + path + ": " + KorrUtils::getLastErrorMessage());
+        throw KorrException(KorrUtils::getLastErrorMessage());
     }
     struct stat st;
     if (::fstat(descriptor, &st) == 0) {

@@ -17,7 +17,7 @@ public:
     // for a line longer than `limit`, once that line has filled another `limit` bytes).
     // Generations past `generations` are deleted at once. When `target` >= 0 that descriptor
     // is kept on the current file, so this process's own writes to it follow each rotation.
-    // Throws a KorrException when the file cannot be opened.
+    // Throws a KorrException with the reason when the file cannot be opened.
     OutputLogFile(const std::string& path, long long limit, int generations, int target);
     ~OutputLogFile();
 
