@@ -351,12 +351,13 @@ std::vector<ProcessEntry> childrenOf(pid_t parent)
 // end, none stays a zombie.
 TEST(SupervisionDrill, OrphansOfTheAgentAreCollectedWhenTheServiceIsPidOne)
 {
-    if (runTool({"/usr/bin/unshare", "--pid", "--fork", "/bin/true"}).status != 0) {
+    if (runTool({"/usr/bin/unshare", "--pid", "--fork", "--mount-proc", "/bin/true"}).status != 0) {
         GTEST_SKIP() << "no PID namespace can be made here";
     }
     Site s;
     s.properties(std::string(REMOTE_QM) + "maxRestartCount=1000\nmaxRestartInterval=1\n");
-    std::vector<std::string> args = {"/usr/bin/unshare", "--pid", "--fork", "--kill-child"};
+    // A /proc of its own, as a container has: the sanitizers look themselves up there by pid.
+    std::vector<std::string> args = {"/usr/bin/unshare", "--pid", "--fork", "--mount-proc", "--kill-child"};
     std::vector<std::string> service = s.serviceArgs({"--grandchild", "--exit=1", "--after-ms=200"});
     args.insert(args.end(), service.begin(), service.end());
     std::unique_ptr<Program> namespaced(new Program(args, s.root.file("service.out")));
