@@ -251,6 +251,13 @@ int main(int argc, char** argv)
     if (agent.anyHanging()) {
         std::_Exit(code);   // a request that never ends would keep disconnect() waiting
     }
+    if (options.flood) {
+        // The flooding thread may still be in a write: the agent it reports to stays.
+        if (server) {
+            server->disconnect();
+        }
+        std::_Exit(code);
+    }
     if (server) {
         server->disconnect();   // lets the reply to a stop request go out first
         delete server;
