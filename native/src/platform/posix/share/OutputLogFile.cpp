@@ -81,8 +81,11 @@ void OutputLogFile::shiftGenerations(const std::string& name, int count)
     if (::lstat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
         return;
     }
-    // rename() replaces the oldest kept generation and never follows a planted link.
-    for (int i = (count < 1 ? 1 : count) - 1; i >= 1; --i) {
+    // The oldest goes first, so no rename replaces a file (on ext4 that forces the replacing
+    // file's data out to disk at once); rename() never follows a planted link.
+    int kept = count < 1 ? 1 : count;
+    ::unlink(generation(name, kept).c_str());
+    for (int i = kept - 1; i >= 1; --i) {
         std::rename(generation(name, i).c_str(), generation(name, i + 1).c_str());
     }
     std::rename(name.c_str(), generation(name, 1).c_str());
@@ -172,10 +175,13 @@ void OutputLogFile::rotate()
         size = 0;   // tried again after another limit's worth, not at every chunk
         return;
     }
-    try {
-        KorrUtils::mkGroupVexilWrite(path, false);
-    } catch (const KorrException&) {
-        // Owner-only, as created: safe as it is.
+    // The new file gets the group and mode the service gave the old one (a name lookup at
+    // every rotation would cost more than the copying).
+    struct stat old;
+    if (::fstat(descriptor, &old) == 0) {
+        int changed = ::fchown(fresh, static_cast<uid_t>(-1), old.st_gid);
+        (void)changed;   // best effort: owner-only, as created, is safe
+        ::fchmod(fresh, old.st_mode & 0777);
     }
     if (target >= 0) {
         ::dup2(fresh, target);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,6 +26,7 @@ TEST(OutputLogFileTest, RotationKeepsTheNewestBytesInOrderWithWholeLinesInBounde
     std::string stream;
     {
         OutputLogFile file(path, LIMIT, 3, -1);
+        ASSERT_EQ(0, chmod(path.c_str(), 0640));   // as the service protects it
         EXPECT_FALSE(std::filesystem::exists(path + ".9"));
         std::mt19937 random(7);
         std::vector<char> buffer(300 * 1024);
@@ -48,6 +50,9 @@ TEST(OutputLogFileTest, RotationKeepsTheNewestBytesInOrderWithWholeLinesInBounde
         ASSERT_FALSE(text.empty()) << name;
         EXPECT_LE(text.size(), static_cast<std::size_t>(LIMIT) + LONGEST_LINE) << name;
         EXPECT_EQ(text.back(), '\n') << name;   // no line is split across two files
+        struct stat st;
+        ASSERT_EQ(0, stat(dir.file(name).c_str(), &st));
+        EXPECT_EQ(st.st_mode & 0777, 0640u) << name;
         kept += text;
     }
     EXPECT_FALSE(std::filesystem::exists(path + ".4"));
