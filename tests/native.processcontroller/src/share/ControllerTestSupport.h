@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "KorrEnvironment.h"
+#include "ClientListener.h"
 #include "ProcessController.h"
 #include "PropertyNotFoundException.h"
 #include "TempDir.h"
@@ -198,6 +199,7 @@ public:
     static void outputDiagnosticsAction(ProcessController& c) { c.outputDiagnosticsAction(); }
     static std::string getJavaHome(const ProcessController& c, const std::string& p) { return c.getJavaHome(p); }
     static bool isJava(const ProcessController& c, const std::string& p) { return c.isJava(p); }
+    static ClientListener& listener(ProcessController& c) { return *c.clientListener; }
 };
 
 #endif
