@@ -16,6 +16,7 @@
 #include "KorrIOException.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "SafePath.h"
 #include "SignalDispatcher.h"
 #include "Trace.h"
@@ -23,11 +24,9 @@
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("KorrUtils", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("KorrUtils", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 std::string trim(const std::string& text)
 {
