@@ -33,10 +33,14 @@ const std::string BIN = OSTARA_BIN_DIR;
 const std::string TOOLS = OSTARA_TOOLS_DIR;
 std::string self;
 pid_t queueManager = 0;
+pid_t activeService = 0;   // ended with the queue manager when the bench gives up
 
 void require(bool condition, const std::string& what)
 {
     if (!condition) {
+        if (activeService > 0) {
+            kill(activeService, SIGTERM);
+        }
         if (queueManager > 0) {
             kill(queueManager, SIGTERM);
         }
@@ -269,7 +273,7 @@ int main(int argc, char** argv)
         kill(agent, SIGTERM);
         reap(agent, 5000);
         t0 = nowNs();
-        pid_t service = spawn(serviceCommand(s, "BENCHSTART", "--agent-ready"), s.dir + "/service.out");
+        pid_t service = activeService = spawn(serviceCommand(s, "BENCHSTART", "--agent-ready"), s.dir + "/service.out");
         readMessage(s.fifoFd, message, 20000);
         double viaService = (message[0] - t0) / 1e6;
         stopService(service);
@@ -281,7 +285,7 @@ int main(int argc, char** argv)
 
     // ostaractl status against /bin/true while one agent idles under the service; then the
     // memory of both.
-    pid_t service = spawn(serviceCommand(s, "BENCHIDLE", "--agent-ready"), s.dir + "/service.out");
+    pid_t service = activeService = spawn(serviceCommand(s, "BENCHIDLE", "--agent-ready"), s.dir + "/service.out");
     readMessage(s.fifoFd, message, 20000);
     pid_t idleAgent = static_cast<pid_t>(message[1]);
     std::vector<std::string> status = {BIN + "/ostaractl", "BENCHIDLE", "status"};
@@ -325,7 +329,7 @@ int main(int argc, char** argv)
         }
         restartFloor.push_back(median(gaps));
         gaps.clear();
-        pid_t looping = spawn(serviceCommand(s, "BENCHCRASH", "--agent-crash"), s.dir + "/service.out");
+        pid_t looping = activeService = spawn(serviceCommand(s, "BENCHCRASH", "--agent-crash"), s.dir + "/service.out");
         for (int i = 0; i <= restarts; ++i) {
             readMessage(s.fifoFd, message, 20000);
             if (i > 0) {
