@@ -8,18 +8,16 @@
 #include "KorrThreadSyncImpl.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Synchronize.h"
 #include "Trace.h"
 #include "Vantariface.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor(
-        "TarnConnectionMonitor", "com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("TarnConnectionMonitor", "com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 const long NOT_AUTHORIZED = 2035;
 const long MINIMUM_PAUSE_MS = 10;

@@ -10,14 +10,13 @@
 #include "LogRecord.h"
 #include "Logger.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("EventLog", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("EventLog", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 } // namespace
 
 EventLog EventLog::impl;

@@ -18,6 +18,7 @@
 #include "NLS.h"
 #include "RAS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Synchronize.h"
 
 FFDC FFDC::impl;
@@ -25,11 +26,9 @@ bool FFDC::writingFile = false;
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("FFDC", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("FFDC", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // Never destroyed: reports may be taken during static destruction.
 KorrThreadSync& ffdcLock()

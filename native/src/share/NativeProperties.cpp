@@ -1,5 +1,6 @@
 #include "NativeProperties.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -8,16 +9,14 @@
 #include "NLS.h"
 #include "NativePropertyItem.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("NativeProperties", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("NativeProperties", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 std::string trim(const std::string& text)
 {
@@ -38,6 +37,7 @@ NativeProperties::NativeProperties(const NativeProperties& other) : entries(othe
 NativeProperties& NativeProperties::operator=(const NativeProperties& other)
 {
     entries = other.entries;
+    readKnown = false;   // the entries no longer are the file's: the next reload reads it
     return *this;
 }
 
@@ -49,7 +49,20 @@ void NativeProperties::loadProperties(const std::string& path)
     read();
 }
 
-void NativeProperties::reloadProperties() { read(); }
+void NativeProperties::reloadProperties()
+{
+    std::error_code failed;
+    std::uintmax_t size = std::filesystem::file_size(propertiesFile, failed);
+    long long time = 0;
+    if (!failed) {
+        time = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::filesystem::last_write_time(propertiesFile, failed).time_since_epoch())
+                   .count();
+    }
+    if (failed || !readKnown || size != readSize || time != readTime) {
+        read();   // also reports a file that has gone or cannot be read
+    }
+}
 
 void NativeProperties::read()
 {
@@ -64,6 +77,13 @@ void NativeProperties::read()
     // A directory opens like a file on some systems and then reads as empty: refuse it, or
     // every setting would silently fall back to its default.
     std::error_code ignored;
+    // Taken before the read, so that a change made while reading is seen by the next reload.
+    std::error_code unknown;
+    std::uintmax_t size = std::filesystem::file_size(path, unknown);
+    long long time = unknown ? 0
+                             : std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::filesystem::last_write_time(path, unknown).time_since_epoch())
+                                   .count();
     std::ifstream in;
     if (!std::filesystem::is_directory(path, ignored)) {
         in.open(path.c_str(), std::ios::in | std::ios::binary);
@@ -104,6 +124,9 @@ void NativeProperties::read()
         throw e;
     }
     entries.swap(loaded);
+    readKnown = !unknown;
+    readSize = size;
+    readTime = time;
 }
 
 void NativeProperties::setProperty(const std::string& key, const std::string& value) { entries[key] = value; }

@@ -25,6 +25,8 @@ public:
     // of two equal keys wins; bytes pass unchanged. On failure (KorrException) the entries
     // read before stay.
     void loadProperties(const std::string& path);
+    // Reads the file again only when its size or modification time changed since it was
+    // last read: the controller asks before every start, and most passes find it unchanged.
     void reloadProperties();
     void setProperty(const std::string& key, const std::string& value);
     bool contains(const NativePropertyItem& item) const;
@@ -41,6 +43,10 @@ private:
 
     std::map<std::string, std::string> entries;
     std::string propertiesFile;
+    // The size and modification time (nanoseconds) of the file when it was last read.
+    std::uintmax_t readSize = 0;
+    long long readTime = 0;
+    bool readKnown = false;
 };
 
 // "k1=v1,k2=v2" in key order; nothing for an empty map.

@@ -16,6 +16,7 @@
 #include "NLS.h"
 #include "PropertyNotFoundException.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Synchronize.h"
 #include "Trace.h"
 #include "TraceFileLogHandler.h"
@@ -31,11 +32,9 @@ const char* const LOG_DIR_KEY = "com.quillon.velbrix.native.logdir";
 
 // RAS traces through a debug descriptor so that its own records never re-enter the loggers
 // it is changing; its change message is an ordinary event of the class "RAS".
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("RAS (DEBUG)", nullptr);
-    return *d;
-}
+const RasDescriptorSlot rdSlot("RAS (DEBUG)", nullptr);
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 const RasDescriptor& eventRd()
 {

@@ -10,16 +10,14 @@
 #include "EventLog.h"
 #include "KorrUtils.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* descriptor =
-        new RasDescriptor("ResourceBundle", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *descriptor;
-}
+const RasDescriptorSlot rdSlot("ResourceBundle", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // The cache is never emptied and never destroyed: threads may still format messages while
 // the process exits.

@@ -13,6 +13,7 @@
 #include "LogRecord.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Synchronize.h"
 #include "Trace.h"
 
@@ -22,12 +23,9 @@
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor(
-        "SecureFileHandler", "com.quillon.velbrix.nativ.common.ZRKNVMessages", static_cast<Logger*>(nullptr));
-    return *d;
-}
+const RasDescriptorSlot rdSlot("SecureFileHandler", "com.quillon.velbrix.nativ.common.ZRKNVMessages", nullptr);
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 void traceModerate(const void* self, const char* method, const std::string& text)
 {

@@ -3,15 +3,14 @@
 #include "KorrException.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 // A debug descriptor: the trace handler itself obtains environments through this class.
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("JNIUtils", static_cast<Logger*>(nullptr));
-    return *d;
-}
+const RasDescriptorSlot rdSlot("JNIUtils", nullptr);
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 const char* const MESSAGES = "com.quillon.velbrix.nativ.common.ZRKNVMessages";
 const char* const ATTACHED_THREAD_NAME = "ostara native thread";

@@ -7,14 +7,13 @@
 #include "KorrException.h"
 #include "LogRecord.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("JavaEventLogHandler", static_cast<Logger*>(nullptr));
-    return *d;
-}
+const RasDescriptorSlot rdSlot("JavaEventLogHandler", nullptr);
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 const char* const SIGNATURE = "(Ljava/lang/String;Ljava/lang/String;)V";
 

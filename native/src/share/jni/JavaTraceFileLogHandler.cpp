@@ -8,14 +8,13 @@
 #include "KorrException.h"
 #include "LogRecord.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("JavaTraceFileLogHandler", static_cast<Logger*>(nullptr));
-    return *d;
-}
+const RasDescriptorSlot rdSlot("JavaTraceFileLogHandler", nullptr);
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // Set while this thread publishes: a report made from inside publish must not come back.
 thread_local bool publishing = false;

@@ -119,6 +119,18 @@ TEST(NativePropertiesTest, AFailedReloadKeepsTheValuesLastLoaded)
     EXPECT_EQ(text(p), "maxRestartCount=5");
 }
 
+TEST(NativePropertiesTest, AReloadReadsTheFileOnlyWhenItChanged)
+{
+    TempDir dir;
+    NativeProperties p = load(dir, "maxRestartCount=3\n");
+    p.setProperty("maxRestartCount", "9");   // stands for an unread file: kept while unchanged
+    p.reloadProperties();
+    EXPECT_EQ(text(p), "maxRestartCount=9");
+    dir.write("agent.properties", "maxRestartCount=12\n");
+    p.reloadProperties();
+    EXPECT_EQ(text(p), "maxRestartCount=12");
+}
+
 TEST(NativePropertiesTest, ACopyHasTheEntriesButNoFile)
 {
     TempDir dir;

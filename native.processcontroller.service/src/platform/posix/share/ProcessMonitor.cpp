@@ -4,18 +4,16 @@
 #include "KorrThreadSync.h"
 #include "ProcessController.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "ServiceLog.h"
 #include "Synchronize.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("ProcessMonitor", "com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("ProcessMonitor", "com.quillon.velbrix.nativ.processcontroller.ZRKPCMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 } // namespace
 

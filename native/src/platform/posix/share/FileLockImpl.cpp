@@ -14,15 +14,14 @@
 #include "KorrUtils.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("FileLockImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("FileLockImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // Lock and ".pid" files: owner read/write, others read, never more (0644).
 const int LOCK_FILE_MODE = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;

@@ -17,17 +17,15 @@
 #include "KorrUtils.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Synchronize.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("IPCClientConnectionListener", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("IPCClientConnectionListener", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 void traceData(const void* object, const char* text, const std::string& value = std::string())
 {

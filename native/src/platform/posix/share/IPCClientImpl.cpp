@@ -22,16 +22,14 @@
 #include "KorrUtils.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("IPCClientImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("IPCClientImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // How long a server whose backlog is full is waited for, as a busy pipe is elsewhere.
 const int BUSY_WAIT_SECONDS = 20;

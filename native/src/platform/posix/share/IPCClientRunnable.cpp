@@ -13,17 +13,15 @@
 #include "KorrUtils.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Synchronize.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("IPCClientRunnable", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("IPCClientRunnable", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 } // namespace
 

@@ -14,16 +14,14 @@
 #include "KorrUtils.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("IPCEndpoint", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("IPCEndpoint", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 bool fillAddress(const std::string& path, sockaddr_un& address)
 {

@@ -13,6 +13,7 @@
 #include "KorrRunnable.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 struct KorrThreadImpl::Control {
@@ -23,12 +24,9 @@ struct KorrThreadImpl::Control {
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("KorrThreadImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("KorrThreadImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 long runWrapped(KorrRunnable* runnable)
 {

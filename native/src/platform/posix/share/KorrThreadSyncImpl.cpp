@@ -9,17 +9,15 @@
 #include "KorrThread.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
 // A debug descriptor: the monitor sits under the trace machinery and must not re-enter it.
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("KorrThreadSyncImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages", nullptr);
-    return *d;
-}
+const RasDescriptorSlot rdSlot("KorrThreadSyncImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages", nullptr);
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // A failed lock or unlock of our own mutex is a bug (double unlock, corrupted object), not a
 // runtime condition: stop at once rather than run unsynchronised.

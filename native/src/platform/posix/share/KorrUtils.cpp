@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <vector>
 
 #include "FilePermissionsException.h"
@@ -15,6 +16,7 @@
 #include "KorrIOException.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "SafePath.h"
 #include "SignalDispatcher.h"
 #include "Trace.h"
@@ -22,11 +24,9 @@
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("KorrUtils", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("KorrUtils", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 std::string trim(const std::string& text)
 {
@@ -97,6 +97,27 @@ int findGroup(const std::string& name, gid_t& gid)
     }
 }
 
+// The "vexil" group, looked up once per process: each miss can cost milliseconds when the
+// name service goes past local files, and a start sets the modes of several files. A failed
+// lookup is not kept, so the next call tries again.
+int findVexilGroup(gid_t& gid)
+{
+    static std::atomic<int> known(-1);
+    static std::atomic<gid_t> vexilGid(0);
+    int found = known.load(std::memory_order_acquire);
+    if (found < 0) {
+        gid_t looked = 0;
+        found = findGroup("vexil", looked);
+        if (found < 0) {
+            return -1;
+        }
+        vexilGid.store(looked, std::memory_order_relaxed);
+        known.store(found, std::memory_order_release);
+    }
+    gid = vexilGid.load(std::memory_order_relaxed);
+    return found;
+}
+
 // The name of a group id, empty when it has none; false when the lookup failed (errno set).
 bool groupName(gid_t gid, std::string& name)
 {
@@ -136,7 +157,7 @@ void setModes(const char* method, const std::string& path, const std::string& gr
     bool withGroup = false;
     if (!group.empty()) {
         gid_t gid = 0;
-        int found = findGroup(group, gid);
+        int found = group == "vexil" ? findVexilGroup(gid) : findGroup(group, gid);
         if (found < 0 || (found == 0 && groupRequired)) {
             std::string reason = found < 0 ? KorrUtils::getLastErrorMessage() : std::string("no such group");
             throwTraced(method, KorrIOException(NLS::format(rd(), "ZRKNV0172_LOOKUPACCOUNTNAME_ERROR", reason, group)));

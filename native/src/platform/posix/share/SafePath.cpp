@@ -11,14 +11,13 @@
 #include "KorrUtils.h"
 #include "NLS.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d = new RasDescriptor("SafePath", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("SafePath", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 std::string userText(uid_t uid)
 {

@@ -16,16 +16,14 @@
 #include "NLS.h"
 #include "ProcessSignalActionHandler.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("SignalDispatcher", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("SignalDispatcher", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // Write end of the self-pipe, read by the signal handler; lock-free, so safe to read there.
 std::atomic<int> signalPipe{-1};

@@ -1,4 +1,7 @@
+#include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <dlfcn.h>
 #include <cstdio>
 #include <grp.h>
 #include <sys/stat.h>
@@ -16,6 +19,19 @@
 #include "SpawnedChild.h"
 #include "TempDir.h"
 #include "TestChild.h"
+
+// Counts the runtime's look-ups of "vexil" on their way to the C library.
+std::atomic<int> vexilLookups(0);
+
+extern "C" int getgrnam_r(const char* name, struct group* entry, char* buffer, size_t size, struct group** result)
+{
+    using Real = int (*)(const char*, struct group*, char*, size_t, struct group**);
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getgrnam_r"));
+    if (std::strcmp(name, "vexil") == 0) {
+        ++vexilLookups;
+    }
+    return real(name, entry, buffer, size, result);
+}
 
 namespace {
 
@@ -124,6 +140,18 @@ TEST(KorrUtilsTest, MkprivSetsOwnerOnlyOrTheRequestedOtherBits)
 
     std::string message = ioFailure([](const std::string& p) { KorrUtils::mkpriv(p, false, false); }, dir.file("missing"));
     EXPECT_NE(message.find("ZRKNV0031"), std::string::npos) << message;
+}
+
+TEST(KorrUtilsTest, VexilIsLookedUpOncePerProcess)
+{
+    TempDir dir;
+    std::string file = dir.write("f", "x");
+    KorrUtils::mkGroupVexilWrite(file, false);
+    int before = vexilLookups.load();
+    KorrUtils::mkGroupVexilWrite(file, false);
+    KorrUtils::mkGroupVexilWrite(file, true);
+    EXPECT_EQ(vexilLookups.load(), before);
+    EXPECT_EQ(modeOf(file) & 07, 06u);
 }
 
 TEST(KorrUtilsTest, GroupWriteGivesTheFileToTheGroupWithReadAndWrite)
