@@ -5,6 +5,7 @@
 #include "IPCServer.h"
 #include "KorrProcessImpl.h"
 #include "ProcessListener.h"
+#include "ProcessProbe.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ protected:
         std::string::size_type at = line.find("pid=") + 4;
         return line.substr(at, line.find(' ', at) - at);
     }
-    static bool alive(const std::string& pid) { return std::filesystem::exists("/proc/" + pid); }
+    static bool alive(const std::string& pid) { return processAlive(pid); }
     // Once a child has started, run() has set up the Java environment; reading the state
     // under the controller's monitor orders that before this thread starts ostaractl.
     bool childStarted(ProcessController& c)
@@ -79,7 +80,7 @@ TEST_F(ControllerEndToEndTest, ImmediateStopRepliesOnlyOnceTheAgentHasGone)
     ASSERT_EQ(c.initialize(), 0);
     startRun();
     ASSERT_TRUE(childStarted(c));
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(served("PCA"));
     std::string pid = agentPid(1);
     EXPECT_EQ(ostaractl({"stop", "--immediate"}), 0);
     EXPECT_FALSE(alive(pid));
@@ -119,7 +120,7 @@ TEST_F(ControllerEndToEndTest, AgentThatRefusesToStopIsForced)
     ASSERT_EQ(c.initialize(), 0);
     startRun();
     ASSERT_TRUE(childStarted(c));
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(served("PCA"));
     std::string pid = agentPid(1);
     auto before = std::chrono::steady_clock::now();
     c.stop(true);
@@ -136,7 +137,7 @@ TEST_F(ControllerEndToEndTest, DiagnosticsSignalIsRelayedToTheAgent)
     ProcessController& c = make({agent()});
     ASSERT_EQ(c.initialize(), 0);
     startRun();
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(served("PCA"));
     testing::internal::CaptureStdout();
     ProcessControllerTestAccess::outputDiagnosticsAction(c);
     c.stop(true);
