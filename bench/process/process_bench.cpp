@@ -1,24 +1,18 @@
-// Measures, in one run: (1) a child's output (head -c N /dev/zero) copied through
-// KorrProcessImpl and ProcessListener into a file, against `cat` copying the same bytes from a
-// pipe into a file; (2) start() to waitForProcess() for /bin/true, against posix_spawn+waitpid.
-// Usage: process_bench [bytes (default 1 GiB)] [directory for the output files (default $TMPDIR or /tmp)]
-#include <spawn.h>
+// Measures, in one run, what the operator runs: the staged service program ostarapcservice
+// supervising the sample agent flooding N bytes of numbered lines onto its standard output,
+// which lands in logs/stdout.log rotated through 10 MB files (5 kept), against the same agent's
+// output piped into `cat > file`. Prints both rates, the ratio and the goal (>= 0.8x cat).
+// Usage: process_bench [bytes (default 1 GiB)] [directory for the files (default $TMPDIR or /tmp)]
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
-
-#include "KorrProcessImpl.h"
-#include "ProcessListener.h"
 
 extern char** environ;
 
@@ -26,111 +20,41 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start)
+const std::string AGENT = std::string(OSTARA_TOOLS_DIR) + "/fakejdk/bin/java";
+
+void require(bool condition, const std::string& what)
 {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    if (!condition) {
+        std::fprintf(stderr, "process_bench: %s\n", what.c_str());
+        std::exit(1);
+    }
 }
 
 long long fileSize(const std::string& path)
 {
     struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 
-void require(bool condition, const char* what)
+// Runs argv to its end; its exit status. Seconds taken go to `seconds`.
+int run(const std::vector<std::string>& args, double& seconds)
 {
-    if (!condition) {
-        std::fprintf(stderr, "process_bench: %s\n", what);
-        std::exit(1);
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
     }
-}
-
-// head -c N /dev/zero | cat > path
-double catCopy(const std::string& bytes, const std::string& path)
-{
-    int ends[2];
-    require(pipe2(ends, O_CLOEXEC) == 0, "pipe failed");
-    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    require(file >= 0, "cannot create the output file");
-    auto start = Clock::now();
-    posix_spawn_file_actions_t headActions;
-    posix_spawn_file_actions_init(&headActions);
-    posix_spawn_file_actions_adddup2(&headActions, ends[1], 1);
-    const char* headArgv[] = {"head", "-c", bytes.c_str(), "/dev/zero", nullptr};
-    pid_t head = 0;
-    require(posix_spawnp(&head, "head", &headActions, nullptr, const_cast<char**>(headArgv), environ) == 0,
-            "cannot start head");
-    posix_spawn_file_actions_t catActions;
-    posix_spawn_file_actions_init(&catActions);
-    posix_spawn_file_actions_adddup2(&catActions, ends[0], 0);
-    posix_spawn_file_actions_adddup2(&catActions, file, 1);
-    const char* catArgv[] = {"cat", nullptr};
-    pid_t cat = 0;
-    require(posix_spawnp(&cat, "cat", &catActions, nullptr, const_cast<char**>(catArgv), environ) == 0,
-            "cannot start cat");
-    close(ends[0]);
-    close(ends[1]);
-    close(file);
-    waitpid(head, nullptr, 0);
-    waitpid(cat, nullptr, 0);
-    double elapsed = secondsSince(start);
-    posix_spawn_file_actions_destroy(&headActions);
-    posix_spawn_file_actions_destroy(&catActions);
-    return elapsed;
-}
-
-// The controller's way: the child's output through a reader thread and a ProcessListener.
-double listenerCopy(const std::string& bytes, const std::string& path)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    require(file.good(), "cannot create the output file");
-    ProcessListener toFile(file);
-    ProcessListener toErr(std::cerr);
-    const char* argv[] = {"head", "-c", bytes.c_str(), "/dev/zero", nullptr};
-    auto start = Clock::now();
-    KorrProcessImpl process(4, const_cast<char**>(argv));
-    process.registerOutputStreamListener(toFile);
-    process.registerErrorStreamListener(toErr);
-    process.start();
-    int code = process.waitForProcess();
-    file.close();
-    double elapsed = secondsSince(start);
-    require(code == 0, "head failed");
-    return elapsed;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double bareSpawn()
-{
-    const char* argv[] = {"/bin/true", nullptr};
-    auto start = Clock::now();
-    pid_t pid = 0;
-    require(posix_spawn(&pid, "/bin/true", nullptr, nullptr, const_cast<char**>(argv), environ) == 0,
-            "cannot start /bin/true");
-    waitpid(pid, nullptr, 0);
-    return secondsSince(start);
-}
-
-double processSpawn(bool withListeners)
-{
-    static std::ofstream sink("/dev/null");
-    ProcessListener out(sink);
-    ProcessListener err(sink);
-    const char* argv[] = {"/bin/true", nullptr};
-    auto start = Clock::now();
-    KorrProcessImpl process(1, const_cast<char**>(argv));
-    if (withListeners) {
-        process.registerOutputStreamListener(out);
-        process.registerErrorStreamListener(err);
+    argv.push_back(nullptr);
+    Clock::time_point start = Clock::now();
+    pid_t pid = fork();
+    require(pid >= 0, "fork failed");
+    if (pid == 0) {
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
     }
-    process.start();
-    process.waitForProcess();
-    return secondsSince(start);
+    int status = 0;
+    require(waitpid(pid, &status, 0) == pid, "waitpid failed");
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace
@@ -139,46 +63,49 @@ int main(int argc, char** argv)
 {
     long long size = argc > 1 ? std::atoll(argv[1]) : (1LL << 30);
     const char* tmp = std::getenv("TMPDIR");
-    std::string dir = argc > 2 ? argv[2] : (tmp && *tmp ? tmp : "/tmp");
-    std::string bytes = std::to_string(size);
-    std::string catFile = dir + "/process_bench.cat." + std::to_string(getpid());
-    std::string ourFile = dir + "/process_bench.listener." + std::to_string(getpid());
+    std::string base = argc > 2 ? argv[2] : (tmp && *tmp ? tmp : "/tmp");
+    require(size > 0, "the size must be positive");
+    char pattern[] = "/process-bench-XXXXXX";
+    std::string dir = base + pattern;
+    require(mkdtemp(&dir[0]) != nullptr, "cannot create a directory in " + base);
+    const std::string flood = "--flood=" + std::to_string(size);
 
-    // Alternate the two copies and keep the best of three each, so that neither profits
-    // from a warmer cache or a quieter moment.
-    double bestCat = 1e30;
-    double bestOurs = 1e30;
-    for (int round = 0; round < 3; ++round) {
-        double c = catCopy(bytes, catFile);
-        require(fileSize(catFile) == size, "cat copied the wrong number of bytes");
-        unlink(catFile.c_str());
-        double o = listenerCopy(bytes, ourFile);
-        require(fileSize(ourFile) == size, "the listener copied the wrong number of bytes");
-        unlink(ourFile.c_str());
-        bestCat = std::min(bestCat, c);
-        bestOurs = std::min(bestOurs, o);
-    }
-    double mib = static_cast<double>(size) / (1024.0 * 1024.0);
-    std::printf("copy %lld bytes of child output into a file (best of 3)\n", size);
-    std::printf("  cat (baseline)                     %8.1f MiB/s\n", mib / bestCat);
-    std::printf("  KorrProcessImpl + ProcessListener  %8.1f MiB/s\n", mib / bestOurs);
-    std::printf("  ratio (goal >= 0.80)               %8.2f\n", bestCat / bestOurs);
+    // Baseline: the same writer into a pipe, cat copying it into a file.
+    double catSeconds = 0;
+    int catStatus = run({"/bin/sh", "-c", "cd \"$2\" && \"$0\" --no-pipe " + flood + " 2>/dev/null | cat > \"$1\"",
+                         AGENT, dir + "/cat.out", dir},
+                        catSeconds);
+    require(catStatus == 0 && fileSize(dir + "/cat.out") >= size, "the cat run failed");
+    std::remove((dir + "/cat.out").c_str());
 
-    const int runs = 300;
-    std::vector<double> bare;
-    std::vector<double> plain;
-    std::vector<double> listened;
-    for (int i = 0; i < runs; ++i) {
-        bare.push_back(bareSpawn());
-        plain.push_back(processSpawn(false));
-        listened.push_back(processSpawn(true));
+    // Ours: the service supervises the agent, which ends with 0 after the flood.
+    mkdir((dir + "/work").c_str(), 0700);
+    mkdir((dir + "/ipc").c_str(), 0700);
+    setenv("VELBRIX_IPC_DIR", (dir + "/ipc").c_str(), 1);
+    std::ofstream(dir + "/agent.properties") << "agentQMgr=QM1\nagentQMgrHost=qm.example\nmaxRestartCount=0\n"
+                                                "applicationOutputLogSize=10\napplicationOutputLogFiles=5\n";
+    double ourSeconds = 0;
+    int ourStatus = run({std::string(OSTARA_BIN_DIR) + "/ostarapcservice", "bench" + std::to_string(getpid()),
+                         dir + "/service", "Info", "-F", "-directory=" + dir + "/work", "-appId=BENCH",
+                         "-properties=" + dir + "/agent.properties",
+                         "-Dcom.quillon.velbrix.product.root=" + std::string(OSTARA_PRODUCT_ROOT), AGENT, flood},
+                        ourSeconds);
+    std::string logs = dir + "/service/logs/stdout.log";
+    long long kept = fileSize(logs);
+    int files = kept > 0 ? 1 : 0;
+    for (int i = 1; fileSize(logs + "." + std::to_string(i)) > 0; ++i) {
+        kept += fileSize(logs + "." + std::to_string(i));
+        ++files;
     }
-    double b = median(bare) * 1e6;
-    double p = median(plain) * 1e6;
-    double l = median(listened) * 1e6;
-    std::printf("start to end of /bin/true (median of %d)\n", runs);
-    std::printf("  posix_spawn + waitpid (baseline)   %8.0f us\n", b);
-    std::printf("  KorrProcessImpl, no listeners      %8.0f us   ratio %.2f\n", p, p / b);
-    std::printf("  KorrProcessImpl, two listeners     %8.0f us   ratio %.2f\n", l, l / b);
-    return 0;
+    require(ourStatus == 0, "the service ended with " + std::to_string(ourStatus) + "; see " + dir);
+    require(kept > 0, "nothing reached " + logs);
+
+    double mb = static_cast<double>(size) / (1024.0 * 1024.0);
+    double ours = mb / ourSeconds;
+    double cat = mb / catSeconds;
+    std::printf("output copy, %.0f MiB, rotation on (10 MB x 5): ostarapcservice %.1f MiB/s (%.2f s), "
+                "cat %.1f MiB/s (%.2f s), ratio %.2f (goal >= 0.80), %d files kept, %.1f MiB\n",
+                mb, ours, ourSeconds, cat, catSeconds, ours / cat, files, static_cast<double>(kept) / 1048576.0);
+    std::string cleanup = "rm -rf '" + dir + "'";
+    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

@@ -10,11 +10,13 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "DrillSupport.h"
+#include "FloodLines.h"
 
 using namespace drill;
 
@@ -90,7 +92,7 @@ private:
 // SIGKILL takes the service down while its agent runs. The next start on the same directory
 // gets the lock and the controller's pipe back, but finds the agent of the dead one still
 // serving its pipe: it starts no second copy and says so. Once that agent is gone, it starts.
-TEST(SupervisionDrill, KilledControllerLeavesItsAgentAloneAndNoSecondCopyStarts)
+TEST(SupervisionDrill, KilledControllerLeavesItsAgentAndTheNextStartRecoversIt)
 {
     Site s;
     s.properties(REMOTE_QM);
@@ -105,26 +107,21 @@ TEST(SupervisionDrill, KilledControllerLeavesItsAgentAloneAndNoSecondCopyStarts)
     ASSERT_TRUE(alive(agent));
     EXPECT_TRUE(std::filesystem::exists(s.work() + "/ostarapc.lck"));
 
+    // The next start stops the old agent through its pipe and supervises a fresh one.
     std::unique_ptr<Program> second(s.startService({}));
-    EXPECT_EQ(second->wait(30000), 1) << s.eventLog();
-    std::string events = s.eventLog();
-    EXPECT_EQ(occurrences(events, "ZRKPC0063"), 1) << events;
-    EXPECT_NE(events.find("(process " + std::to_string(first->pid()) + ")"), NONE) << events;
-    EXPECT_EQ(occurrences(events, "ZRKPC0053"), 0) << "the dead controller's lock was not recovered: " << events;
-    EXPECT_EQ(s.agentRuns(), 1);
-    EXPECT_TRUE(alive(agent));
-
-    kill(agent, SIGKILL);
-    ASSERT_TRUE(eventually([&] { return !alive(agent); }));
-    std::unique_ptr<Program> third(s.startService({}));
     ASSERT_TRUE(eventually([&] { return s.agentRuns() == 2; })) << s.eventLog();
+    EXPECT_TRUE(eventually([&] { return !alive(agent); }));
+    std::string events = s.eventLog();
+    EXPECT_EQ(occurrences(events, "ZRKPC0081"), 1) << events;
+    EXPECT_NE(events.find("(process " + std::to_string(first->pid()) + ")"), NONE) << events;
+    EXPECT_EQ(occurrences(events, "ZRKPC0063"), 0) << events;
+    EXPECT_EQ(occurrences(events, "ZRKPC0053"), 0) << "the dead controller's lock was not recovered: " << events;
     EXPECT_TRUE(eventually([&] { return statusShows(s, "processControllerStatus=STARTED"); }));
-    third->signal(SIGTERM);
-    EXPECT_EQ(third->wait(30000), 0) << s.eventLog();
+    second->signal(SIGTERM);
+    EXPECT_EQ(second->wait(30000), 0) << s.eventLog();
     EXPECT_FALSE(alive(s.agentPid(2)));
     EXPECT_FALSE(std::filesystem::exists(s.work() + "/ostarapc.lck"));
-    std::cout << "[drill] killed controller: agent starts " << s.agentRuns() << ", second start refused with exit 1"
-              << std::endl;
+    std::cout << "[drill] killed controller: agent starts " << s.agentRuns() << ", the old agent recovered" << std::endl;
 }
 
 // The local queue manager is stopped and started again and again while the agent keeps ending
@@ -271,4 +268,118 @@ TEST(SupervisionDrill, TwoHundredStatusClientsWhileTheAgentRestarts)
               << s.agentRuns() - runsBefore << " agent restarts meanwhile, VmRSS " << before << " kB -> peak "
               << peak.rss << " kB, peak descriptors " << peak.fds << (refused ? ", a refusal: " + sampleRefusal : "")
               << std::endl;
+}
+
+// An agent printing as fast as it can, 1 MB x 3 output limits: at most four files of at most
+// 1 MB plus one line each, holding the newest output whole and in order, and the service
+// answers status all along.
+TEST(SupervisionDrill, FloodingAgentKeepsFourBoundedFilesOfItsNewestOutput)
+{
+    Site s;
+    s.properties(std::string(REMOTE_QM) + "applicationOutputLogSize=1\napplicationOutputLogFiles=3\n");
+    std::unique_ptr<Program> service(s.startService({"--flood"}));
+    ASSERT_TRUE(eventually([&] { return statusShows(s, "processControllerStatus=STARTED"); }))
+        << readFile(s.root.file("service.out"));
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds(60));
+    int answered = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        ToolResult r = s.ostaractl({"status"}, 10000);
+        ASSERT_EQ(r.status, 0) << "status did not answer during the flood: " << r.output;
+        ++answered;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    service->signal(SIGTERM);
+    ASSERT_EQ(service->wait(30000), 0) << s.eventLog();
+
+    const std::string logs = s.serviceDir() + "/logs/stdout.log";
+    const std::size_t limit = 1048576;
+    EXPECT_FALSE(std::filesystem::exists(logs + ".4"));
+    std::string kept;
+    for (const std::string& name : {logs + ".3", logs + ".2", logs + ".1", logs}) {
+        std::string text = readFile(name);
+        EXPECT_LE(text.size(), limit + 78) << name;
+        kept += text;
+    }
+    ASSERT_GE(kept.size(), 3 * limit);
+    // Every line from the first kept one on is the next number, whole; the last may be cut
+    // where the agent was stopped.
+    std::size_t at = 0;
+    unsigned long long n = FloodLines::number(kept.data());
+    while (at < kept.size()) {
+        std::string line = FloodLines::line(n++);
+        std::size_t length = std::min(line.size(), kept.size() - at);
+        ASSERT_EQ(kept.compare(at, length, line, 0, length), 0) << "output lost or reordered at line " << n - 1;
+        at += length;
+    }
+    std::cout << "[drill] flooding agent: " << n - FloodLines::number(kept.data()) << " lines kept in 4 files, "
+              << answered << " status requests answered" << std::endl;
+}
+
+namespace {
+
+struct ProcessEntry {
+    pid_t pid;
+    std::string name;
+    char state;
+};
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<ProcessEntry> childrenOf(pid_t parent)
+{
+    std::vector<ProcessEntry> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string text = readFile(entry.path().string() + "/stat");
+        std::string::size_type open = text.find('('), close = text.rfind(')');
+        if (open == NONE || close == NONE || close + 4 >= text.size()) {
+            continue;
+        }
+        std::istringstream rest(text.substr(close + 2));
+        char state = 0;
+        long ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent) {
+            found.push_back({static_cast<pid_t>(std::atol(text.c_str())), text.substr(open + 1, close - open - 1), state});
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// The service as PID 1 of a PID namespace of its own, as in a container: each start of the
+// agent leaves a process behind, which becomes the service's when the agent ends; once those
+// end, none stays a zombie.
+TEST(SupervisionDrill, OrphansOfTheAgentAreCollectedWhenTheServiceIsPidOne)
+{
+    if (runTool({"/usr/bin/unshare", "--pid", "--fork", "--mount-proc", "/bin/true"}).status != 0) {
+        GTEST_SKIP() << "no PID namespace can be made here";
+    }
+    Site s;
+    s.properties(std::string(REMOTE_QM) + "maxRestartCount=1000\nmaxRestartInterval=1\n");
+    // A /proc of its own, as a container has: the sanitizers look themselves up there by pid.
+    std::vector<std::string> args = {"/usr/bin/unshare", "--pid", "--fork", "--mount-proc", "--kill-child"};
+    std::vector<std::string> service = s.serviceArgs({"--grandchild", "--exit=1", "--after-ms=200"});
+    args.insert(args.end(), service.begin(), service.end());
+    std::unique_ptr<Program> namespaced(new Program(args, s.root.file("service.out")));
+    ASSERT_TRUE(eventually([&] { return s.agentRuns() >= 3; })) << readFile(s.root.file("service.out"));
+    std::vector<ProcessEntry> init = childrenOf(namespaced->pid());
+    ASSERT_EQ(init.size(), 1u);
+    pid_t host = init[0].pid;
+    int ended = 0;
+    for (const ProcessEntry& e : childrenOf(host)) {
+        if (e.name == "sleep") {
+            kill(e.pid, SIGKILL);
+            ++ended;
+        }
+    }
+    ASSERT_GE(ended, 2) << "the agents' processes did not pass to the service";
+    EXPECT_TRUE(eventually([&] {
+        for (const ProcessEntry& e : childrenOf(host)) {
+            if (e.name == "sleep" && e.state == 'Z') {
+                return false;
+            }
+        }
+        return true;
+    }, 10000)) << "ended orphans stay zombies";
+    std::cout << "[drill] PID 1: " << ended << " orphans of the agent collected" << std::endl;
 }

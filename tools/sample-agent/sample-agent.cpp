@@ -9,6 +9,10 @@
 //                      refuse: reply with status 1; hang: never reply to a stop request
 //   --mute             accept pipe connections but never answer anything
 //   --no-pipe          serve no pipe at all
+//   --flood[=BYTES]    write numbered lines (FloodLines.h) to standard output as fast as it
+//                      can; with BYTES, end after that many with the exit code of --exit (0)
+//   --grandchild       start a process (sleep) that inherits standard output and outlives
+//                      the agent; its process id goes to "sample-agent.grandchild"
 // Every start is numbered in "sample-agent.runs" and logged, with its arguments, as one line
 // "run=N pid=P args=A1 A2 ..." in "sample-agent.log", both in the working directory.
 #include <atomic>
@@ -22,8 +26,11 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
+#include "FloodLines.h"
+#include "Grandchild.h"
 #include "IPCListener.h"
 #include "IPCMessage.h"
 #include "IPCServer.h"
@@ -40,6 +47,9 @@ struct Options {
     std::string stopMode = "accept";
     bool mute = false;
     bool noPipe = false;
+    bool flood = false;
+    unsigned long long floodBytes = 0;   // 0: until stopped
+    bool grandchild = false;
     std::string serviceName;
 };
 
@@ -64,6 +74,11 @@ void applyOption(Options& o, const std::string& arg)
         o.mute = true;
     } else if (arg == "--no-pipe") {
         o.noPipe = true;
+    } else if (arg == "--flood" || startsWith(arg, "--flood=")) {
+        o.flood = true;
+        o.floodBytes = arg.size() > 8 ? std::strtoull(arg.c_str() + 8, nullptr, 10) : 0;
+    } else if (arg == "--grandchild") {
+        o.grandchild = true;
     }
 }
 
@@ -155,6 +170,10 @@ private:
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == SAMPLE_AGENT_SLEEP_WORD) {
+        std::this_thread::sleep_for(std::chrono::hours(1));   // a grandchild, nothing more
+        return 0;
+    }
     Options options;
     std::string args;
     for (int i = 1; i < argc; ++i) {
@@ -189,11 +208,55 @@ int main(int argc, char** argv)
         std::size_t index = static_cast<std::size_t>(run - 1);
         timedCode = options.exitCodes[index < options.exitCodes.size() ? index : options.exitCodes.size() - 1];
     }
+    if (options.grandchild) {
+        long child = startGrandchild();
+        if (child > 0) {
+            std::ofstream("sample-agent.grandchild", std::ios::trunc) << child << "\n";
+        }
+    }
+    std::thread flooder;
+    if (options.flood) {
+        std::cout.flush();
+        flooder = std::thread([&agent, &options, timedCode] {
+            std::vector<char> buffer(256 * 1024);
+            FloodLines lines;
+            unsigned long long left = options.floodBytes;
+            for (;;) {
+                std::size_t used = lines.fill(buffer.data(), buffer.size());
+                if (options.floodBytes > 0 && used > left) {
+                    used = static_cast<std::size_t>(left);
+                }
+                for (std::size_t at = 0; at < used;) {
+                    ssize_t n = write(1, buffer.data() + at, used - at);
+                    if (n <= 0) {
+                        agent.finish(timedCode);
+                        return;
+                    }
+                    at += static_cast<std::size_t>(n);
+                }
+                if (options.floodBytes > 0 && (left -= used) == 0) {
+                    agent.finish(timedCode);
+                    return;
+                }
+            }
+        });
+        flooder.detach();
+        timed = false;   // the flood, or a request, ends the run
+    }
     int code = agent.waitForEnd(timed, std::chrono::steady_clock::now() + std::chrono::milliseconds(options.afterMs),
                                 timedCode);
-    std::cout << "sample-agent: run " << run << " exits with " << code << std::endl;
+    if (!options.flood) {   // a flood's output is only its lines
+        std::cout << "sample-agent: run " << run << " exits with " << code << std::endl;
+    }
     if (agent.anyHanging()) {
         std::_Exit(code);   // a request that never ends would keep disconnect() waiting
+    }
+    if (options.flood) {
+        // The flooding thread may still be in a write: the agent it reports to stays.
+        if (server) {
+            server->disconnect();
+        }
+        std::_Exit(code);
     }
     if (server) {
         server->disconnect();   // lets the reply to a stop request go out first

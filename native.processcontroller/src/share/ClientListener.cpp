@@ -1,12 +1,14 @@
 #include "ClientListener.h"
 
 #include <chrono>
+#include <memory>
 #include <sstream>
 
 #include "FFDC.h"
 #include "IPCClient.h"
 #include "IPCMessageType.h"
 #include "IPCServer.h"
+#include "IPCTimeoutException.h"
 #include "KorrException.h"
 #include "KorrRunnable.h"
 #include "KorrThreadImpl.h"
@@ -77,13 +79,13 @@ bool element(const std::string& text, const char* open, const char* close, std::
 class ClientListener::StopRequest : public KorrRunnable
 {
 public:
-    StopRequest(ClientListener& l) : listener(l), done(false), status(IPCMessage::STATUS_EXCEPTION) {}
+    StopRequest(ClientListener& l, long m) : listener(l), limit(m), done(false), status(IPCMessage::STATUS_EXCEPTION) {}
 
     long run() override
     {
         long result = IPCMessage::STATUS_EXCEPTION;
         try {
-            IPCMessage reply = listener.internalOnMessage(IPCMessage(1, "STOPI"), RELAY_TIMEOUT);
+            IPCMessage reply = listener.internalOnMessage(IPCMessage(1, "STOPI"), RELAY_TIMEOUT, limit);
             result = reply.getMessageStatus();
         } catch (const KorrException& e) {
             if (rd().isOn(TraceLevel::MODERATE)) {
@@ -99,13 +101,14 @@ public:
     }
 
     ClientListener& listener;
+    long limit;
     bool done;     // guarded by stopLock
     long status;   // guarded by stopLock
 };
 
 ClientListener::ClientListener(ProcessController& c, const std::string& name, const std::string& appName)
-    : controller(c), serviceName(name), appIPCServiceName(appName), server(nullptr), appClient(nullptr),
-      appStarted(false), monitor(new KorrThreadSyncImpl()), stopRequest(nullptr), stopThread(nullptr),
+    : controller(c), serviceName(name), appIPCServiceName(appName), server(nullptr), appStarted(false),
+      relayLimit(RELAY_LIMIT_MS), monitor(new KorrThreadSyncImpl()), stopRequest(nullptr), stopThread(nullptr),
       stopLock(new KorrThreadSyncImpl())
 {
     if (rd().isFlowOn()) {
@@ -157,6 +160,14 @@ IPCMessage ClientListener::onMessage(const IPCMessage& request)
         applyTraceSpecification(text);
     }
 
+    long limit;
+    {
+        Synchronize hold(monitor);
+        limit = relayLimit;
+    }
+    if (isStop) {
+        limit = controller.getStopLimit();   // a stop relay is bounded like the stop itself
+    }
     IPCMessage reply;
     try {
         if (type == IPCMessageType::GETS) {
@@ -167,7 +178,16 @@ IPCMessage ClientListener::onMessage(const IPCMessage& request)
             controller.wakeup();
             reply = IPCMessage(-1, IPCMessage::STATUS_SUCCESS, "");
         } else {
-            reply = internalOnMessage(request, timeout);
+            reply = internalOnMessage(request, timeout, limit);
+        }
+    } catch (const IPCTimeoutException& e) {
+        if (isStop) {
+            reply = IPCMessage(-1, IPCMessage::STATUS_WARNING,
+                               NLS::format(rd(), "ZRKPC0020_STOPPED_WITH_WARNING", e.getMessage()));
+            controller.forceStop(true);
+        } else {
+            reply = IPCMessage(-1, IPCMessage::STATUS_TIMEOUT,
+                               NLS::format(rd(), "ZRKPC0080_RELAY_TIMED_OUT", text, std::to_string(limit / 1000)));
         }
     } catch (const KorrException& e) {
         if (isStop) {
@@ -218,55 +238,67 @@ void ClientListener::applyTraceSpecification(const std::string& text)
     controller.setTraceSpecification(specification);
 }
 
-IPCMessage ClientListener::internalOnMessage(const IPCMessage& request, long timeout)
+IPCMessage ClientListener::internalOnMessage(const IPCMessage& request, long timeout, long limit)
 {
     if (rd().isFlowOn()) {
         std::string timeoutText = std::to_string(timeout);
         Trace::traceMethodEntry(rd(), this, "internalOnMessage", 2, request.getMessageText().c_str(),
                                 timeoutText.c_str());
     }
-    Synchronize hold(monitor);
-    if (server == nullptr) {
-        KorrException e(NLS::format(rd(), "ZRKPC0010_LISTENER_SHUTDOWN", request.getMessageText()));
-        if (rd().isFlowOn()) {
-            Trace::throwing(rd(), "internalOnMessage", &e);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    auto left = [&deadline] {
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        return ms.count() < 0 ? 0L : static_cast<long>(ms.count());
+    };
+    {
+        Synchronize hold(monitor);
+        if (server == nullptr) {
+            KorrException e(NLS::format(rd(), "ZRKPC0010_LISTENER_SHUTDOWN", request.getMessageText()));
+            if (rd().isFlowOn()) {
+                Trace::throwing(rd(), "internalOnMessage", &e);
+            }
+            throw e;
         }
-        throw e;
-    }
-    if (!appStarted) {
-        KorrException e(NLS::format(rd(), "ZRKPC0011_APP_NOT_STARTED", request.getMessageText()));
-        if (rd().isFlowOn()) {
-            Trace::throwing(rd(), "internalOnMessage", &e);
+        if (!appStarted) {
+            KorrException e(NLS::format(rd(), "ZRKPC0011_APP_NOT_STARTED", request.getMessageText()));
+            if (rd().isFlowOn()) {
+                Trace::throwing(rd(), "internalOnMessage", &e);
+            }
+            throw e;
         }
-        throw e;
     }
-    if (appClient == nullptr) {
-        appClientProperties = controller.getProperties();
-        appClient = IPCClient::newInstance(appIPCServiceName, appClientProperties);
-        for (int attempt = 1;; ++attempt) {
-            try {
-                appClient->connect();
-                break;
-            } catch (const KorrException& e) {
-                if (attempt == CONNECT_ATTEMPTS) {
-                    delete appClient;
-                    appClient = nullptr;
-                    if (rd().isFlowOn()) {
-                        Trace::throwing(rd(), "internalOnMessage", &e);
-                    }
-                    throw;
+    // A connection of its own, used without the monitor: a request the application never
+    // answers holds up neither other requests nor the run loop.
+    NativeProperties properties = controller.getProperties();
+    std::unique_ptr<IPCClient> client(IPCClient::newInstance(appIPCServiceName, properties));
+    for (int attempt = 1;; ++attempt) {
+        try {
+            client->connect();
+            break;
+        } catch (const KorrException& e) {
+            if (attempt == CONNECT_ATTEMPTS || left() == 0) {
+                if (rd().isFlowOn()) {
+                    Trace::throwing(rd(), "internalOnMessage", &e);
                 }
-                traceModerate(this, "internalOnMessage", "waiting and retrying connection to the application");
-                monitor->wait(CONNECT_RETRY_WAIT_MS);
-                // The application may have gone while the monitor was released.
-                if (appClient == nullptr) {
-                    KorrException gone(NLS::format(rd(), "ZRKPC0011_APP_NOT_STARTED", request.getMessageText()));
-                    throw gone;
-                }
+                throw;
+            }
+            traceModerate(this, "internalOnMessage", "waiting and retrying connection to the application");
+            Synchronize hold(monitor);
+            monitor->wait(CONNECT_RETRY_WAIT_MS < left() ? CONNECT_RETRY_WAIT_MS : left());
+            // The application may have gone while the monitor was released.
+            if (!appStarted) {
+                throw KorrException(NLS::format(rd(), "ZRKPC0011_APP_NOT_STARTED", request.getMessageText()));
             }
         }
     }
-    IPCMessage reply = appClient->sendMessage(request, timeout);
+    IPCMessage reply;
+    try {
+        reply = client->sendMessage(request, timeout, left());
+    } catch (const KorrException&) {
+        client->disconnect();
+        throw;
+    }
+    client->disconnect();
     if (rd().isFlowOn()) {
         std::ostringstream out;
         out << reply;
@@ -293,12 +325,13 @@ void ClientListener::notifyAppStopped()
 {
     Synchronize hold(monitor);
     appStarted = false;
-    if (appClient) {
-        appClient->disconnect();
-        delete appClient;
-        appClient = nullptr;
-    }
     monitor->notifyAll();
+}
+
+void ClientListener::setRelayLimit(long milliseconds)
+{
+    Synchronize hold(monitor);
+    relayLimit = milliseconds;
 }
 
 long ClientListener::stopApp() { return stopApp(STOP_REPLY_LIMIT_MS); }
@@ -315,7 +348,7 @@ long ClientListener::stopApp(long limit)
         // A stop still under way from an earlier call is waited for again, not sent twice.
         if (stopRequest == nullptr || stopRequest->done) {
             joinStopRequest();
-            stopRequest = new StopRequest(*this);
+            stopRequest = new StopRequest(*this, limit);
             stopThread = new KorrThreadImpl(stopRequest);
             stopThread->start();
         }
@@ -363,10 +396,5 @@ void ClientListener::shutdown()
         server->disconnect();
         delete server;
         server = nullptr;
-    }
-    if (appClient) {
-        appClient->disconnect();
-        delete appClient;
-        appClient = nullptr;
     }
 }

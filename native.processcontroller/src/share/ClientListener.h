@@ -1,6 +1,7 @@
 // Serves the controller's own pipe (named by the application identifier): answers status,
 // trace and wake-up requests itself, takes the controller's part of a stop, and relays every
-// other request, one at a time, to the pipe of the supervised application while it runs.
+// other request to the pipe of the supervised application while it runs, each on a
+// connection of its own and within a deadline, so no request waits behind another.
 #ifndef OSTARAPC_CLIENTLISTENER_H
 #define OSTARAPC_CLIENTLISTENER_H
 
@@ -25,6 +26,8 @@ public:
     static constexpr int MAX_ADMIN_CONNECTIONS = 64;
     // A connection that sends no complete request within this time is closed.
     static constexpr long ADMIN_IDLE_LIMIT_MS = 60000;
+    // How long a relayed request waits for the application's reply.
+    static constexpr long RELAY_LIMIT_MS = 30000;
 
     // Creates and connects the server of serviceName; its KorrException leaves the constructor.
     ClientListener(ProcessController& controller, const std::string& serviceName, const std::string& appIPCServiceName);
@@ -41,6 +44,8 @@ public:
     long stopApp();
     long stopApp(long limitMilliseconds);
     void shutdown();
+    // Shortens RELAY_LIMIT_MS, for tests of applications that never answer.
+    void setRelayLimit(long milliseconds);
 
 private:
     ClientListener(const ClientListener&);
@@ -48,7 +53,7 @@ private:
 
     class StopRequest;
 
-    IPCMessage internalOnMessage(const IPCMessage& request, long timeout);
+    IPCMessage internalOnMessage(const IPCMessage& request, long timeout, long limit);
     bool isAppRunning() const;
     void applyTraceSpecification(const std::string& text);
     void joinStopRequest();
@@ -57,10 +62,9 @@ private:
     std::string serviceName;
     std::string appIPCServiceName;
     IPCServer* server;
-    IPCClient* appClient;
-    NativeProperties appClientProperties;   // the controller's, as the client was made
     bool appStarted;
-    KorrThreadSync* monitor;
+    long relayLimit;                        // guarded by monitor
+    KorrThreadSync* monitor;                // never held across a relay
     StopRequest* stopRequest;               // the last stop sent by stopApp, guarded by stopLock
     KorrThread* stopThread;
     KorrThreadSync* stopLock;

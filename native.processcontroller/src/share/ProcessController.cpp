@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "ClientListener.h"
 #include "ControllerCommandLine.h"
@@ -29,6 +30,7 @@
 #include "LogFileProperties.h"
 #include "NLS.h"
 #include "ProcessControllerObserver.h"
+#include "OutputLogFile.h"
 #include "ProcessListener.h"
 #include "RAS.h"
 #include "ResourceBundle.h"
@@ -76,6 +78,30 @@ bool pipeServed(const std::string& serviceName)
     }
     client->disconnect();
     return true;
+}
+
+// Sends the application behind serviceName an immediate stop and waits, at most `limit`
+// milliseconds in all, for its pipe to go. True once nothing serves it any more.
+bool stopLeftOverApplication(const std::string& serviceName, long limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    try {
+        std::unique_ptr<IPCClient> client(IPCClient::newInstance(serviceName));
+        client->connect();
+        client->sendMessage(IPCMessage(1, "STOPI"), 30, limit);
+        client->disconnect();
+    } catch (const KorrException&) {
+        // No answer, or the connection closed as it went: whether it has gone decides.
+    }
+    for (;;) {
+        if (!pipeServed(serviceName)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 // Megabytes from the properties in bytes; sizes past what a file limit holds are capped.
@@ -252,8 +278,11 @@ int ProcessController::initialize()
         return static_cast<int>(setExitCode(78));
     }
     // A controller killed while it supervised leaves its lock free but its application
-    // running: that one keeps its pipe, and a second copy beside it is not started.
-    if (pipeServed(appIPCServiceName)) {
+    // running, still serving its pipe: it is asked to stop at once, and a second copy beside
+    // it is started only once it has gone.
+    bool served = pipeServed(appIPCServiceName);
+    bool recovered = served && stopLeftOverApplication(appIPCServiceName, getStopLimit());
+    if (served && !recovered) {
         EventLog::errorNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0063_APPLICATION_LEFT_RUNNING",
                                                            appIPCServiceName, previousPid));
         clientListener->shutdown();
@@ -263,6 +292,10 @@ int ProcessController::initialize()
         return static_cast<int>(setExitCode(1));
     }
 
+    if (recovered) {
+        EventLog::infoNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0081_APPLICATION_RECOVERED",
+                                                          appIPCServiceName, previousPid));
+    }
     totalApplicationRestartCount = 0;
     currentApplicationRestartCount = 0;
     if (!foreground) {
@@ -383,6 +416,42 @@ std::vector<std::string> ProcessController::getChildArguments() const
     return commandLine.childArguments(getTraceSpecification(), extra);
 }
 
+void ProcessController::setOutputLogDirectory(const std::string& directory)
+{
+    Synchronize hold(monitor);
+    outputLogDirectory = directory;
+}
+
+// The file an output stream of the application goes to; the descriptor itself when there is
+// no directory or the file cannot be opened (said in the event log).
+OutputLogFile* ProcessController::openOutputLog(const std::string& name, int descriptor)
+{
+    std::string directory;
+    {
+        Synchronize hold(monitor);
+        directory = outputLogDirectory;
+    }
+    if (!directory.empty()) {
+        std::string path = directory + KorrUtils::separator() + name;
+        try {
+            const KorrPropConstant& keys = KorrPropConstant::getInstance();
+            long long megabytes = properties.getPropertyAsInteger(keys.applicationOutputLogSize);
+            int files = properties.getPropertyAsInteger(keys.applicationOutputLogFiles);
+            return new OutputLogFile(path, megabytes * MEGABYTE, files, descriptor);
+        } catch (const KorrException& e) {
+            EventLog::errorNoFormat(rasDescriptor,
+                                    NLS::format(rasDescriptor, "ZRKPC0082_OUTPUT_FILE_UNUSABLE", path, e.getMessage()));
+        }
+    }
+    return new OutputLogFile(descriptor);
+}
+
+long ProcessController::getStopLimit() const
+{
+    Synchronize hold(monitor);
+    return stopLimit;
+}
+
 void ProcessController::setStopLimit(long milliseconds)
 {
     Synchronize hold(monitor);
@@ -396,12 +465,6 @@ ProcessControllerState ProcessController::requestState(const ProcessControllerSt
         setState(target);
     }
     return state;
-}
-
-long ProcessController::getStopLimit() const
-{
-    Synchronize hold(monitor);
-    return stopLimit;
 }
 
 void ProcessController::setObserver(ProcessControllerObserver* o)
@@ -502,8 +565,11 @@ long ProcessController::run()
     long result = 0;
     {
         // The listeners outlive every child that writes to them.
-        ProcessListener output(std::cout);
-        ProcessListener error(std::cerr);
+        std::cout.flush();
+        std::unique_ptr<OutputLogFile> outputFile(openOutputLog("stdout.log", 1));
+        std::unique_ptr<OutputLogFile> errorFile(openOutputLog("stderr.log", 2));
+        ProcessListener output(*outputFile);
+        ProcessListener error(*errorFile);
         if (prepared) {
             try {
                 superviseLoop(output, error);

@@ -24,6 +24,7 @@ class KorrProcess;
 class ProcessControllerObserver;
 class ProcessStreamReaderListener;
 class KorrThreadSync;
+class OutputLogFile;
 class TarnConnectionMonitor;
 
 class ProcessController : public KorrRunnable, private ProcessSignalActionHandler
@@ -73,6 +74,10 @@ public:
     long getStopLimit() const;
     // Told of each state change in words (the service host's status line); set before run().
     void setObserver(ProcessControllerObserver* observer);
+    // The application's output then goes to stdout.log and stderr.log there, rotated by
+    // size, with this process's standard output and error kept on the current files.
+    // Without it the output goes to this process's standard output and error as they are.
+    void setOutputLogDirectory(const std::string& directory);
 
     friend std::ostream& operator<<(std::ostream& out, const ProcessController& controller);
     friend class ProcessControllerTestAccess;
@@ -101,6 +106,7 @@ private:
     void setState(const ProcessControllerState& target);
     void tell(const std::string& description) const;
     void superviseLoop(ProcessStreamReaderListener& output, ProcessStreamReaderListener& error);
+    OutputLogFile* openOutputLog(const std::string& name, int descriptor);
 
     RasDescriptor rasDescriptor;
     ProcessControllerState state;
@@ -127,6 +133,7 @@ private:
     std::atomic<int> currentApplicationRestartCount;
     std::string productRoot;
     std::string traceSpecification;
+    std::string outputLogDirectory;
 
     std::atomic<int> stateValue;      // copy of state for the status report, which takes no lock
     bool stopRequested;               // a stop came: no further child is started

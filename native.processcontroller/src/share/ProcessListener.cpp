@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "OutputLogFile.h"
 #include "RasDescriptor.h"
 #include "Trace.h"
 
@@ -16,15 +17,21 @@ const RasDescriptor& rd()
 
 } // namespace
 
-ProcessListener::ProcessListener() : out(&std::cout) {}
+ProcessListener::ProcessListener() : out(&std::cout), file(nullptr) {}
 
-ProcessListener::ProcessListener(std::ostream& target) : out(&target) {}
+ProcessListener::ProcessListener(std::ostream& target) : out(&target), file(nullptr) {}
 
-ProcessListener::ProcessListener(const ProcessListener& other) : ProcessStreamReaderListener(other), out(other.out) {}
+ProcessListener::ProcessListener(OutputLogFile& target) : out(nullptr), file(&target) {}
+
+ProcessListener::ProcessListener(const ProcessListener& other)
+    : ProcessStreamReaderListener(other), out(other.out), file(other.file)
+{
+}
 
 ProcessListener& ProcessListener::operator=(const ProcessListener& other)
 {
     out = other.out;
+    file = other.file;
     return *this;
 }
 
@@ -36,8 +43,12 @@ void ProcessListener::onData(std::string& data)
         std::string size = std::to_string(data.size());
         Trace::traceMethodEntry(rd(), this, "onData", 1, size.c_str());
     }
-    out->write(data.data(), static_cast<std::streamsize>(data.size()));
-    out->flush();
+    if (file) {
+        file->write(data.data(), data.size());
+    } else {
+        out->write(data.data(), static_cast<std::streamsize>(data.size()));
+        out->flush();
+    }
     if (rd().isFlowOn()) {
         Trace::traceMethodExit(rd(), this, "onData", nullptr, "");
     }

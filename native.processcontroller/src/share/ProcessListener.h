@@ -1,5 +1,5 @@
-// Copies each chunk a child writes to one of the controller's own output streams and
-// flushes it at once, so that the child's output appears in the redirected files as it comes.
+// Copies each chunk a child writes to one of the controller's output files (one write per
+// chunk, so the output appears as it comes) or, for callers that give one, to a C++ stream.
 #ifndef OSTARAPC_PROCESSLISTENER_H
 #define OSTARAPC_PROCESSLISTENER_H
 
@@ -8,6 +8,8 @@
 
 #include "ProcessStreamReaderListener.h"
 
+class OutputLogFile;
+
 class ProcessListener : public ProcessStreamReaderListener
 {
 public:
@@ -15,15 +17,18 @@ public:
     ProcessListener();
     // Writes to `out`, which must outlive the listener.
     explicit ProcessListener(std::ostream& out);
+    // Writes to `file`, which must outlive the listener.
+    explicit ProcessListener(OutputLogFile& file);
     ProcessListener(const ProcessListener& other);
     ProcessListener& operator=(const ProcessListener& other);
     ~ProcessListener() override;
 
-    // Writes exactly the bytes of `data` and flushes, also when `data` is empty.
+    // Writes exactly the bytes of `data` (a stream is flushed, also when `data` is empty).
     void onData(std::string& data) override;
 
 private:
-    std::ostream* out;   // not owned
+    std::ostream* out;     // not owned; null when writing to file
+    OutputLogFile* file;   // not owned
 };
 
 #endif

@@ -2,7 +2,7 @@
 
 namespace {
 
-enum Bookkeeping { NONE, NEW_WINDOW, COUNT, COUNT_AND_DELAY };
+enum Bookkeeping { NONE, NEW_WINDOW, NEW_WINDOW_COUNTED, COUNT, COUNT_AND_DELAY };
 enum Outcome { ENDED, CONFIG_ERROR, EXPIRED_QM, EXPIRED, QM_UNAVAILABLE, RESTART, GIVE_UP, DELAY };
 
 struct Row {
@@ -12,13 +12,13 @@ struct Row {
     Bookkeeping bookkeeping;
 };
 
-// One row per outcome. An expired window is not moved by a restart (only by an end with 75
-// or after a delay), so every failure after it restarts at once.
+// One row per outcome. A failure after the window expired restarts at once and opens a new
+// window that counts it, so the budget applies again to the failures that follow.
 const Row ROWS[] = {
     /* ENDED          */ {"ZRKPC0022_PROCESS_ENDED", 1, ProcessControllerState::STOPPED, NONE},
     /* CONFIG_ERROR   */ {"ZRKPC0023_PROCESS_ENDED", 1, ProcessControllerState::STOPPED, NONE},
     /* EXPIRED_QM     */ {"ZRKPC0028_PROCESS_ENDED", 1, ProcessControllerState::WAITING, NEW_WINDOW},
-    /* EXPIRED        */ {"ZRKPC0024_PROCESS_ENDED", 1, ProcessControllerState::RECOVERING, COUNT},
+    /* EXPIRED        */ {"ZRKPC0024_PROCESS_ENDED", 1, ProcessControllerState::RECOVERING, NEW_WINDOW_COUNTED},
     /* QM_UNAVAILABLE */ {"ZRKPC0052_PROCESS_ENDED", 1, ProcessControllerState::WAITING, COUNT},
     /* RESTART        */ {"ZRKPC0027_PROCESS_ENDED", 1, ProcessControllerState::RECOVERING, COUNT},
     /* GIVE_UP        */ {"ZRKPC0025_PROCESS_ENDED", 3, ProcessControllerState::STOPPED, COUNT},
@@ -56,6 +56,10 @@ RestartBudget::Decision RestartBudget::decide(bool stopping, int exit, int maxCo
         break;
     case NEW_WINDOW:
         openWindow(now);
+        break;
+    case NEW_WINDOW_COUNTED:
+        openWindow(now);
+        count = 1;
         break;
     case COUNT:
         ++count;

@@ -31,6 +31,9 @@ public:
     // Sends request and waits for its reply without an overall limit; pollInterval is how
     // often, in milliseconds, the wait looks again (-1 stands for 1).
     virtual IPCMessage sendMessage(const IPCMessage& request, long pollInterval) = 0;
+    // As above, but gives up once no reply has come within `limit` milliseconds: then throws
+    // IPCTimeoutException, and the connection must not be used again.
+    virtual IPCMessage sendMessage(const IPCMessage& request, long pollInterval, long limit) = 0;
 
 protected:
     IPCClient(const std::string& serviceName, NativeProperties* properties);

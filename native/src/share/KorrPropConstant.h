@@ -25,6 +25,9 @@ public:
     const NativePropertyItem velbrixQueueManagerHost;
     const NativePropertyItem outputLogFiles;
     const NativePropertyItem outputLogSize;
+    // The supervised application's stdout.log and stderr.log: megabytes each, generations kept.
+    const NativePropertyItem applicationOutputLogSize;
+    const NativePropertyItem applicationOutputLogFiles;
     const NativePropertyItem trace;
     const NativePropertyItem traceFiles;
     const NativePropertyItem traceSize;

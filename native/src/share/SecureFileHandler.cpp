@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <sstream>
 
@@ -256,10 +257,18 @@ void SecureFileHandler::publish(const std::string& line)
             openCurrent(true, false);
         }
     }
+    long before = std::fseek(out, 0, SEEK_END) == 0 ? std::ftell(out) : -1;
     if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
         int error = errno;
         std::fclose(out);
         out = nullptr;
+        // The caller reports a record that failed elsewhere: what part of it reached the file
+        // (a full disk takes a short write) is cut off again, so it is never there twice.
+        std::error_code ec;
+        auto size = std::filesystem::file_size(fileNames[0], ec);
+        if (before >= 0 && !ec && size > static_cast<std::uintmax_t>(before)) {
+            std::filesystem::resize_file(fileNames[0], static_cast<std::uintmax_t>(before), ec);
+        }
         throw KorrIOException(NLS::format(rd(), "ZRKNV0058_UNABLE_TO_WRITE_FILE", fileNames[0],
                                           KorrUtils::getLastErrorMessage(error)));
     }

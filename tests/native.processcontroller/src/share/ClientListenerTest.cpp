@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
+#include <thread>
+
 #include "ClientListener.h"
 #include "ControllerTestSupport.h"
 #include "IPCClient.h"
@@ -183,5 +187,30 @@ TEST_F(ClientListenerTest, ApplicationThatDoesNotServeItsPipeIsTriedSixTimes)
     EXPECT_EQ(reply.getMessageStatus(), IPCMessage::STATUS_WARNING);
     EXPECT_NE(reply.getMessageText().find("ZRKPC0020"), std::string::npos);
     listener.notifyAppStopped();
+    EXPECT_EQ(c.shutdown(), 0);
+}
+
+TEST_F(ClientListenerTest, ARequestTheApplicationNeverAnswersTimesOutWhileStatusAndStopStillAnswer)
+{
+    ProcessController& c = make({agent(), "--mute"});
+    ASSERT_EQ(c.initialize(), 0);
+    c.setStopLimit(1000);
+    ProcessControllerTestAccess::listener(c).setRelayLimit(1500);
+    startRun();
+    ASSERT_TRUE(eventAppears("ZRKPC0007"));
+    auto pending = std::make_shared<std::promise<IPCMessage>>();
+    std::future<IPCMessage> geta = pending->get_future();
+    std::thread([this, pending] { pending->set_value(send("GETA")); }).detach();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(send("GETS").getMessageStatus(), IPCMessage::STATUS_SUCCESS);
+    EXPECT_NE(geta.wait_for(std::chrono::seconds(0)), std::future_status::ready) << "status waited for the relay";
+    ASSERT_EQ(geta.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the relay has no deadline";
+    IPCMessage reply = geta.get();
+    EXPECT_EQ(reply.getMessageStatus(), IPCMessage::STATUS_TIMEOUT);
+    EXPECT_NE(reply.getMessageText().find("ZRKPC0080"), std::string::npos) << reply.getMessageText();
+    // An immediate stop the application never answers ends it by force once the stop limit passes.
+    IPCMessage stop = send("STOPI");
+    EXPECT_EQ(stop.getMessageStatus(), IPCMessage::STATUS_WARNING);
+    ASSERT_TRUE(runEnds(20000));
     EXPECT_EQ(c.shutdown(), 0);
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "ControllerTestSupport.h"
+#include "IPCClient.h"
 #include "IPCListener.h"
 #include "IPCServer.h"
+#include "KorrException.h"
 #include "KorrProcessImpl.h"
 #include "ProcessListener.h"
 #include "ProcessProbe.h"
@@ -168,8 +170,9 @@ public:
 };
 } // namespace
 
-// An application that still serves its pipe (left by a controller that was killed) is not
-// started a second time: the controller says so and ends with 1, leaving nothing behind.
+// An application that still serves its pipe (left by a controller that was killed) and does
+// not go when asked to stop is not started a second time: the controller says so and ends
+// with 1, leaving nothing behind.
 TEST_F(ControllerEndToEndTest, ApplicationLeftByAnEarlierControllerIsNotStartedTwice)
 {
     SilentAgent leftOver;
@@ -177,6 +180,7 @@ TEST_F(ControllerEndToEndTest, ApplicationLeftByAnEarlierControllerIsNotStartedT
     pipe->connect();
     work.write("ostarapc.pid", "4242");
     ProcessController& c = make({agent()});
+    c.setStopLimit(500);
     EXPECT_EQ(c.initialize(), 1);
     EXPECT_EQ(events("ZRKPC0063"), 1) << eventLog();
     EXPECT_NE(eventLog().find("(process 4242)"), std::string::npos) << eventLog();
@@ -186,4 +190,33 @@ TEST_F(ControllerEndToEndTest, ApplicationLeftByAnEarlierControllerIsNotStartedT
     ProcessController& again = make({agent()});
     EXPECT_EQ(again.initialize(), 0);   // with the pipe free it starts
     EXPECT_EQ(again.shutdown(), 0);
+}
+
+// The application of a killed controller that goes when asked is stopped, and the new
+// controller supervises as usual.
+TEST_F(ControllerEndToEndTest, ApplicationLeftByAnEarlierControllerIsStoppedAndSupervisionGoesOn)
+{
+    std::vector<std::string> words = {agent(), "-Dcom.quillon.velbrix.ipc.service.name=PCA"};
+    std::vector<char*> argv = {&words[0][0], &words[1][0], nullptr};
+    KorrProcessImpl leftOver(2, argv.data(), dir());
+    leftOver.start();
+    ASSERT_TRUE(eventually([&] { return agentRuns().size() == 1; }));
+    ASSERT_TRUE(eventually([&] {
+        std::unique_ptr<IPCClient> probe(IPCClient::newInstance("PCA"));
+        try {
+            probe->connect();
+        } catch (const KorrException&) {
+            return false;
+        }
+        probe->disconnect();
+        return true;
+    }));
+    work.write("ostarapc.pid", "4242");
+    ProcessController& c = make({agent(), "--exit=0"});
+    ASSERT_EQ(c.initialize(), 0) << eventLog();
+    EXPECT_EQ(leftOver.waitForProcess(), 0);   // it went on its own stop request
+    EXPECT_EQ(events("ZRKPC0081"), 1) << eventLog();
+    EXPECT_EQ(c.run(), 0);
+    EXPECT_EQ(agentRuns().size(), 2u);
+    EXPECT_EQ(c.shutdown(), 0);
 }

@@ -20,6 +20,7 @@
 #include "IPCClient.h"
 #include "IPCNotFoundException.h"
 #include "KorrEnvironment.h"
+#include "ClientListener.h"
 #include "ProcessController.h"
 #include "PropertyNotFoundException.h"
 #include "TempDir.h"
@@ -215,6 +216,7 @@ public:
     static void outputDiagnosticsAction(ProcessController& c) { c.outputDiagnosticsAction(); }
     static std::string getJavaHome(const ProcessController& c, const std::string& p) { return c.getJavaHome(p); }
     static bool isJava(const ProcessController& c, const std::string& p) { return c.isJava(p); }
+    static ClientListener& listener(ProcessController& c) { return *c.clientListener; }
 };
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "KorrException.h"
 #include "KorrUtils.h"
+#include "OutputLogFile.h"
 #include "RasDescriptor.h"
 #include "Trace.h"
 
@@ -20,19 +21,23 @@ const RasDescriptor& rd()
     return *d;
 }
 
+// The most generations a controller may keep; it knows its own count only later.
+const int OUTPUT_GENERATIONS_MAX = 100;
+
 std::string temporaryDirectory()
 {
     std::string tmp = KorrUtils::getenv("TMP");
     return tmp.empty() ? std::string("/tmp") : tmp;
 }
 
-// Opens path for writing and empties it, 0644. Through KorrUtils::openSafely: a FIFO, a link
-// (also on the way to it, below a directory others can write), a file with other hard links
-// and a file of another user are refused before anything is truncated; reason says why.
+// The output of the previous run becomes generation 1 (the controller deletes what lies past
+// its count), and the run starts a fresh file, appended to, so an outside truncate leaves no
+// hole. Opened through KorrUtils::openSafely: a FIFO, a link (also on the way to it, below a
+// directory others can write), a file with other hard links or of another user is refused.
 int openLogFile(const std::string& path, std::string& reason)
 {
-    int fd = KorrUtils::openSafely(path, O_WRONLY | O_CREAT | O_TRUNC, S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH,
-                                   nullptr, &reason);
+    OutputLogFile::shiftGenerations(path, OUTPUT_GENERATIONS_MAX);
+    int fd = OutputLogFile::openForAppend(path, &reason);
     if (fd < 0 && reason.empty()) {
         reason = KorrUtils::getLastErrorMessage();
     }

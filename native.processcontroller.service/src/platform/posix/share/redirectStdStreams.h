@@ -1,5 +1,6 @@
-// Points the service's standard output and error at "stdout.log" and "stderr.log" in
-// <directory>/logs, or in the temporary directory ($TMP, else /tmp) when that cannot be had.
+// Points the service's standard output and error at fresh "stdout.log" and "stderr.log" in
+// <directory>/logs, or in the temporary directory ($TMP, else /tmp) when that cannot be had;
+// the previous run's non-empty files become generation 1 ("stdout.log.1").
 // Both streams move together or not at all (open, then dup2), so a failure never leaves a
 // stream closed; a file that is a symbolic link or belongs to another user is refused, which
 // matters in a shared temporary directory.

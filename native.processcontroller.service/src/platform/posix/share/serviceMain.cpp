@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <mutex>
 
+#include "ChildReaper.h"
 #include "KorrException.h"
 #include "KorrThreadImpl.h"
 #include "KorrThreadSyncImpl.h"
@@ -348,9 +349,14 @@ int serviceMain()
         serviceLog->log("arg[" + std::to_string(i) + "] : " + argv[i]);
     }
 
+    // Descendants of the agent that outlive it become this process's children, and are collected.
+    if (!ChildReaper::start()) {
+        serviceLog->log("Unable to become a child subreaper, reason: " + KorrUtils::getLastErrorMessage());
+    }
     controller = new ProcessController(argc - 4, argv + 4);
     controller->setObserver(new StatusReporter());   // never deleted, like the controller
     stopWaitHint.store(static_cast<unsigned int>(controller->getStopLimit()) + STOP_MARGIN_MS);
+    controller->setOutputLogDirectory(logDirectory);
 
     if (!ServiceDispatcher::registerControlHandler(serviceControlHandler)) {
         serviceLog->log("Failed to register service control handler, reason: " + KorrUtils::getLastErrorMessage());

@@ -2,6 +2,7 @@
 
 #include "FFDC.h"
 #include "IPCNotFoundException.h"
+#include "IPCTimeoutException.h"
 #include "KorrException.h"
 #include "KorrUtils.h"
 #include "NLS.h"
@@ -10,6 +11,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <vector>
 
 namespace {
@@ -59,7 +61,10 @@ public:
         }
     }
     // Runs the operation to its end, looking every interval ms; false with the error then.
-    bool complete(BOOL started, DWORD interval, DWORD& done, DWORD& error)
+    // With a limit (>= 0) it gives up at the deadline: ERROR_TIMEOUT, and the operation is
+    // cancelled when this object goes.
+    bool complete(BOOL started, DWORD interval, DWORD& done, DWORD& error, long limit = -1,
+                  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point())
     {
         done = 0;
         error = 0;
@@ -68,7 +73,19 @@ public:
             return false;
         }
         pending = true;
-        while (WaitForSingleObject(overlapped.hEvent, interval) == WAIT_TIMEOUT) {
+        for (;;) {
+            DWORD wait = interval;
+            if (limit >= 0) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+                if (left.count() <= 0) {
+                    error = ERROR_TIMEOUT;
+                    return false;
+                }
+                wait = left.count() < static_cast<long long>(wait) ? static_cast<DWORD>(left.count()) : wait;
+            }
+            if (WaitForSingleObject(overlapped.hEvent, wait) != WAIT_TIMEOUT) {
+                break;
+            }
         }
         pending = false;
         if (!GetOverlappedResult(handle, &overlapped, &done, TRUE)) {
@@ -312,6 +329,16 @@ void IPCClientImpl::disconnect()
 
 IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval)
 {
+    return sendMessage(request, pollInterval, -1);
+}
+
+IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval, long limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit < 0 ? 0 : limit);
+    auto timedOut = [&]() {
+        return thrown("sendMessage", IPCTimeoutException(NLS::format(rd(), "ZRKNV0198_NO_REPLY_IN_TIME",
+                                                                     std::to_string(limit))));
+    };
     if (!pipe) {
         KorrException e(NLS::format(rd(), "ZRKNV0062_NOT_CONNECTED"));
         FFDC::capture(rd(), this, "sendMessage", FFDC::PROBE_001(), &e);
@@ -334,7 +361,10 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
             throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", GetLastError()));
         }
         BOOL started = WriteFile(pipe, buffer, static_cast<DWORD>(length), nullptr, &write.overlapped);
-        if (!write.complete(started, interval, done, error) || done != static_cast<DWORD>(length)) {
+        if (!write.complete(started, interval, done, error, limit, deadline) || done != static_cast<DWORD>(length)) {
+            if (error == ERROR_TIMEOUT) {
+                throw timedOut();
+            }
             throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", error ? error : ERROR_WRITE_FAULT));
         }
     }
@@ -346,7 +376,10 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
         throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", GetLastError()));
     }
     BOOL started = ReadFile(pipe, buffer, sizeof buffer, nullptr, &read.overlapped);
-    if (!read.complete(started, interval, done, error)) {
+    if (!read.complete(started, interval, done, error, limit, deadline)) {
+        if (error == ERROR_TIMEOUT) {
+            throw timedOut();
+        }
         // A reply longer than any message is cut to its first bytes, which fail to decode.
         if (error != ERROR_MORE_DATA) {
             // The server went away before answering: a failure, never an empty success.

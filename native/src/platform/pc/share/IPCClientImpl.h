@@ -21,6 +21,7 @@ public:
     void connect() override;
     void disconnect() override;
     IPCMessage sendMessage(const IPCMessage& request, long pollInterval) override;
+    IPCMessage sendMessage(const IPCMessage& request, long pollInterval, long limit) override;
 
 private:
     IPCClientImpl(const IPCClientImpl&);

@@ -17,6 +17,7 @@
 #include "FFDC.h"
 #include "IPCEndpoint.h"
 #include "IPCNotFoundException.h"
+#include "IPCTimeoutException.h"
 #include "KorrException.h"
 #include "KorrUtils.h"
 #include "NLS.h"
@@ -232,6 +233,12 @@ void IPCClientImpl::disconnect()
 
 IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval)
 {
+    return sendMessage(request, pollInterval, -1);
+}
+
+IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval, long limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit < 0 ? 0 : limit);
     if (socket < 0) {
         KorrException e(NLS::format(rd(), "ZRKNV0062_NOT_CONNECTED"));
         FFDC::capture(rd(), this, "sendMessage", FFDC::PROBE_001(), &e);
@@ -265,7 +272,16 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
     }
     for (;;) {
         pollfd ready = {socket, POLLIN, 0};
-        int polled = ::poll(&ready, 1, interval);
+        int wait = interval;
+        if (limit >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                throw thrown("sendMessage", IPCTimeoutException(NLS::format(rd(), "ZRKNV0198_NO_REPLY_IN_TIME",
+                                                                            std::to_string(limit))));
+            }
+            wait = left.count() < wait ? static_cast<int>(left.count()) : wait;
+        }
+        int polled = ::poll(&ready, 1, wait);
         if (polled == 0 || (polled < 0 && errno == EINTR)) {
             continue;
         }

@@ -24,6 +24,7 @@ public:
     void connect() override;
     void disconnect() override;
     IPCMessage sendMessage(const IPCMessage& request, long pollInterval) override;
+    IPCMessage sendMessage(const IPCMessage& request, long pollInterval, long limit) override;
 
 private:
     int openSocket(const std::string& path);

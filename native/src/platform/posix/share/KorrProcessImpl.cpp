@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 // glibc 2.36 declares these without C linkage for C++.
@@ -13,7 +14,9 @@ extern "C" {
 #include <unistd.h>
 
 #include <memory>
+#include <mutex>
 
+#include "ChildReaper.h"
 #include "KorrException.h"
 #include "KorrThreadImpl.h"
 #include "KorrUtils.h"
@@ -111,7 +114,7 @@ KorrProcessImpl::KorrProcessImpl(int argc, char** argv, const std::string& direc
     : workingDirectory(directory), pid(0), pidfd(-1), stdinRead(-1), stdinWrite(-1), stdoutRead(-1),
       stdoutWrite(-1), stderrRead(-1), stderrWrite(-1), outputReader(nullptr), errorReader(nullptr),
       outputReaderThread(nullptr), errorReaderThread(nullptr), started(false), reaped(false), stopped(false),
-      exitCode(0)
+      exitCode(0), stopGrace(STOP_GRACE_MS)
 {
     std::string shown;
     for (int i = 0; i < argc; ++i) {
@@ -174,7 +177,9 @@ KorrProcessImpl::~KorrProcessImpl()
     stopReader(outputReader, outputReaderThread);
     stopReader(errorReader, errorReaderThread);
     int ignored;
-    reapIfEnded(ignored); // an ended child is collected now rather than left as a zombie
+    if (!reapIfEnded(ignored) && started) {
+        ChildReaper::release(pid);   // still running: a reaper, if any, collects it when it ends
+    }
     closeDescriptors();
 }
 
@@ -229,7 +234,12 @@ void KorrProcessImpl::start()
             sigemptyset(&none);
             rc = posix_spawnattr_setsigdefault(&attributes, &all);
             if (rc == 0) rc = posix_spawnattr_setsigmask(&attributes, &none);
-            if (rc == 0) rc = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+            // A group of its own: a forced stop ends the child and whatever it started.
+            if (rc == 0) rc = posix_spawnattr_setpgroup(&attributes, 0);
+            if (rc == 0) {
+                rc = posix_spawnattr_setflags(&attributes,
+                                              POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+            }
             if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, stdinRead, 0);
             if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, stdoutWrite, 1);
             if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, stderrWrite, 2);
@@ -243,7 +253,11 @@ void KorrProcessImpl::start()
                 // No code of ours runs between fork and exec (the child of a threaded process may
                 // only make async-signal-safe calls there); posix_spawnp reports a failed chdir
                 // or exec here, with nothing left running.
+                std::lock_guard<std::mutex> spawning(ChildReaper::lock());
                 rc = posix_spawnp(&child, program.c_str(), &actions, &attributes, vector.data(), environ);
+                if (rc == 0) {
+                    ChildReaper::own(child);
+                }
             }
             posix_spawnattr_destroy(&attributes);
             posix_spawn_file_actions_destroy(&actions);
@@ -267,6 +281,12 @@ void KorrProcessImpl::start()
     traceExit(this, "start", std::to_string(pid), "void");
 }
 
+void KorrProcessImpl::setStopGracePeriod(long milliseconds)
+{
+    Synchronize hold(&childLock);
+    stopGrace = milliseconds < 0 ? 0 : milliseconds;
+}
+
 void KorrProcessImpl::stop()
 {
     if (rd().isFlowOn()) {
@@ -274,19 +294,28 @@ void KorrProcessImpl::stop()
     }
     bool running = false;
     bool launched;
+    long grace;
     {
         Synchronize hold(&childLock);
         launched = started;
+        grace = stopGrace;
         if (started && !reaped) {
-            // Under the lock the child is not yet reaped, so pid and pidfd still name it.
+            // Under the lock the child is not yet reaped, so its pid still names the group.
             stopped = true;
-            int rc = pidfd >= 0 ? pidfd_send_signal(pidfd, SIGKILL, nullptr, 0) : kill(pid, SIGKILL);
+            int rc = killpg(pid, SIGTERM);
             traceModerate(this, "stop", "terminate result: ", rc == 0 ? std::string("0") : std::to_string(errno));
             running = true;
         }
     }
     if (running) {
-        awaitEnd();
+        awaitEnd(grace);
+        {
+            Synchronize hold(&childLock);
+            if (!reaped) {
+                killpg(pid, SIGKILL);   // the child, if it is still there, and its descendants
+            }
+        }
+        awaitEnd(-1);
         int ignored;
         reapIfEnded(ignored);
     }
@@ -301,12 +330,39 @@ void KorrProcessImpl::stop()
     traceExit(this, "stop", std::string(), "void");
 }
 
-// Blocks until the child has ended without collecting it, so that stop() on another thread
-// can still signal it safely up to the moment reapIfEnded() takes it.
 void KorrProcessImpl::awaitEnd()
 {
     siginfo_t info;
     waitChild(pid, pidfd, &info, WEXITED | WNOWAIT);
+}
+
+// Blocks until the child has ended (at most `milliseconds` unless negative) without
+// collecting it, so that stop() on another thread can still signal its group safely up to
+// the moment reapIfEnded() takes it. True once it has ended.
+bool KorrProcessImpl::awaitEnd(long milliseconds)
+{
+    if (milliseconds < 0) {
+        awaitEnd();
+        return true;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        siginfo_t info;
+        if (waitChild(pid, pidfd, &info, WEXITED | WNOWAIT | WNOHANG) != 0 || info.si_pid != 0) {
+            return true;
+        }
+        long left = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+        if (left <= 0) {
+            return false;
+        }
+        if (pidfd >= 0) {
+            pollfd ready = {pidfd, POLLIN, 0};
+            poll(&ready, 1, static_cast<int>(left));
+        } else {
+            usleep(static_cast<useconds_t>((left < 10 ? left : 10) * 1000));
+        }
+    }
 }
 
 // Collects the child if it has ended; true with its exit code then, false while it runs.
@@ -319,15 +375,22 @@ bool KorrProcessImpl::reapIfEnded(int& code)
     }
     if (!reaped) {
         siginfo_t info;
-        if (waitChild(pid, pidfd, &info, WEXITED | WNOHANG) == 0 && info.si_pid == 0) {
+        if (waitChild(pid, pidfd, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
             return false;
         }
+        if (stopped) {
+            killpg(pid, SIGKILL);   // a forced stop ends the whole group before its id is freed
+        }
+        waitChild(pid, pidfd, &info, WEXITED | WNOHANG);
+        ChildReaper::release(pid);
         reaped = true;
         if (info.si_pid == 0) {
             exitCode = 0; // collected elsewhere (SIGCHLD ignored): the code cannot be read
+        } else if (stopped) {
+            exitCode = 0; // ended after stop() (a JVM's hooks exit 143): a termination with 0
         } else if (info.si_code == CLD_EXITED) {
             exitCode = info.si_status;
-        } else if (stopped && info.si_status == SIGKILL) {
+        } else if (stopped) {
             exitCode = 0; // ended by stop(), as a termination with exit code 0
         } else {
             exitCode = 128 + info.si_status;
@@ -351,21 +414,35 @@ int KorrProcessImpl::waitForProcess()
     int code = 0;
     if (running) {
         awaitEnd();
-        // The readers end at end of data, so this returns after the child's last byte.
-        KorrThreadImpl* threads[2] = {outputReaderThread, errorReaderThread};
-        for (KorrThreadImpl* thread : threads) {
-            if (thread) {
-                try {
-                    thread->join();
-                } catch (const KorrException& e) {
-                    traceModerate(this, "waitForProcess", "join failed: ", e.toString());
-                }
-            }
-        }
+        // The readers normally end at end of data, just after the child's last byte.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(DRAIN_MS);
+        drainReader(outputReader, outputReaderThread, deadline);
+        drainReader(errorReader, errorReaderThread, deadline);
         reapIfEnded(code);
     }
     traceExit(this, "waitForProcess", std::to_string(code), "int");
     return code;
+}
+
+// A descendant that inherited the pipe may hold it open for ever: after the deadline the
+// reader takes what the pipe holds and ends.
+void KorrProcessImpl::drainReader(ProcessStreamReaderImpl* reader, KorrThreadImpl* thread,
+                                  std::chrono::steady_clock::time_point deadline)
+{
+    if (thread == nullptr) {
+        return;
+    }
+    long left = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+    if (!reader->waitEnded(left)) {
+        traceModerate(this, "waitForProcess", "pipe still held open after the child ended: ", std::to_string(pid));
+        reader->requestFinish();
+    }
+    try {
+        thread->join();
+    } catch (const KorrException& e) {
+        traceModerate(this, "waitForProcess", "join failed: ", e.toString());
+    }
 }
 
 int KorrProcessImpl::getExitCode()

@@ -1,14 +1,16 @@
 // The POSIX child process. Pipes are made close-on-exec; posix_spawnp starts the program
 // found like execvp, with its arguments unchanged, in the working directory (a relative
-// program path therefore names a file there), with default signal dispositions, an empty
-// signal mask and no descriptor but its three standard streams. An unrunnable program fails
-// start() at once. The get*Stream handles are file descriptors cast to void*.
-// Exit codes: the child's own, 128+N after signal N, 0 after stop() (SIGKILL).
+// program path therefore names a file there), in a process group of its own, with default
+// signal dispositions, an empty signal mask and no descriptor but its three standard streams.
+// An unrunnable program fails start() at once. The get*Stream handles are file descriptors.
+// Exit codes: the child's own, 128+N after signal N, 0 after stop().
 // stop() may come from another thread while the owner waits: signalling and reaping are
-// serialised by childLock and address the child through a pidfd, never a recycled pid.
+// serialised by childLock. The group is signalled only while the child is not yet reaped,
+// so its id cannot have been recycled.
 #ifndef OSTARA_KORRPROCESSIMPL_H
 #define OSTARA_KORRPROCESSIMPL_H
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -28,10 +30,13 @@ public:
     ~KorrProcessImpl() override;
 
     void start() override;
-    // Kills the child, waits until it has ended, and has the readers deliver what the pipes
-    // already hold and end, so that waitForProcess() cannot hang on a pipe that a
-    // grandchild keeps open.
+    // Sends the child's group SIGTERM, gives the child the grace period to end, then sends
+    // the group SIGKILL; waits until the child has ended and has the readers deliver what the
+    // pipes already hold and end.
     void stop() override;
+    // Returns once the child has ended: its readers get DRAIN_MS to reach end of data, then
+    // deliver what the pipes hold and end, so a descendant that keeps them open cannot hide
+    // the child's end.
     int waitForProcess() override;
     int getExitCode() override;
     void* getInputStream() override;
@@ -43,6 +48,11 @@ public:
 
     static uint32_t getCurrentProcessId();
 
+    static constexpr long STOP_GRACE_MS = 5000;
+    static constexpr long DRAIN_MS = 1000;
+    // How long stop() waits between SIGTERM and SIGKILL.
+    void setStopGracePeriod(long milliseconds);
+
 private:
     void createPipe(int& readEnd, int& writeEnd, const char* createKey, const char* adjustKey);
     void closeDescriptors();
@@ -51,6 +61,9 @@ private:
     void stopReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread);
     void awaitEnd();
     bool reapIfEnded(int& code);
+    bool awaitEnd(long milliseconds);
+    void drainReader(ProcessStreamReaderImpl* reader, KorrThreadImpl* thread,
+                     std::chrono::steady_clock::time_point deadline);
 
     std::string program;                  // argv[0], unchanged
     std::string arguments;                // argv[1..] joined by blanks, for messages
@@ -70,6 +83,7 @@ private:
     bool reaped;
     bool stopped;
     int exitCode;
+    long stopGrace;
 };
 
 #endif

@@ -1,12 +1,12 @@
 #include "ProcessStreamReaderImpl.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 
 #include "KorrException.h"
@@ -27,7 +27,7 @@ const RasDescriptor& rd()
 } // namespace
 
 ProcessStreamReaderImpl::ProcessStreamReaderImpl(int fd, ProcessStreamReaderListener& l)
-    : ProcessStreamReader(l), descriptor(fd), wakeRead(-1), wakeWrite(-1), mode(READING)
+    : ProcessStreamReader(l), descriptor(fd), wakeRead(-1), wakeWrite(-1), mode(READING), ended(false)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -66,12 +66,20 @@ void ProcessStreamReaderImpl::requestStop() { wake(STOPPING); }
 
 void ProcessStreamReaderImpl::requestFinish() { wake(FINISHING); }
 
+bool ProcessStreamReaderImpl::waitEnded(long milliseconds)
+{
+    std::unique_lock<std::mutex> hold(endLock);
+    return endChanged.wait_for(hold, std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds),
+                               [this] { return ended; });
+}
+
 long ProcessStreamReaderImpl::run()
 {
     if (rd().isFlowOn()) {
         Trace::traceMethodEntry(rd(), this, "run", 0);
     }
-    std::unique_ptr<char[]> buffer(new char[BUFFER_SIZE]);
+    // The pipe is read straight into the string handed on: no copy per chunk.
+    std::string data(BUFFER_SIZE, '\0');
     pollfd watched[2] = {{descriptor, POLLIN, 0}, {wakeRead, POLLIN, 0}};
     bool success = true;
     ssize_t bytesRead = 0;
@@ -119,7 +127,10 @@ long ProcessStreamReaderImpl::run()
         if (current == FINISHING && static_cast<unsigned long>(remaining) < wanted) {
             wanted = static_cast<std::size_t>(remaining);
         }
-        bytesRead = read(descriptor, buffer.get(), wanted);
+        if (data.size() < BUFFER_SIZE) {
+            data.resize(BUFFER_SIZE);   // the listener may have shrunk or taken it
+        }
+        bytesRead = read(descriptor, &data[0], wanted);
         if (bytesRead < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -134,7 +145,7 @@ long ProcessStreamReaderImpl::run()
             remaining -= bytesRead;
         }
         // Exactly the bytes read: output may hold NUL bytes, which must pass through.
-        std::string data(buffer.get(), static_cast<std::size_t>(bytesRead));
+        data.resize(static_cast<std::size_t>(bytesRead));
         if (rd().isOn(TraceLevel::MODERATE)) {
             std::string count = std::to_string(bytesRead);
             Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 4, "bytesRead: ", count.c_str(),
@@ -151,5 +162,8 @@ long ProcessStreamReaderImpl::run()
         std::string result("0");
         Trace::traceMethodExit(rd(), this, "run", &result, "long");
     }
+    std::lock_guard<std::mutex> hold(endLock);
+    ended = true;
+    endChanged.notify_all();
     return 0;
 }

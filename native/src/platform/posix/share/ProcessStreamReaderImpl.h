@@ -5,7 +5,9 @@
 #define OSTARA_PROCESSSTREAMREADERIMPL_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 
 #include "KorrRunnable.h"
 #include "ProcessStreamReader.h"
@@ -28,6 +30,8 @@ public:
     // Delivers what the pipe already holds, then ends run() without waiting for end of
     // data (a process that inherited the pipe may keep it open indefinitely).
     void requestFinish();
+    // True once run() has returned, waiting for that at most `milliseconds`.
+    bool waitEnded(long milliseconds);
 
 private:
     enum Mode { READING, FINISHING, STOPPING };
@@ -37,6 +41,9 @@ private:
     int wakeRead;
     int wakeWrite;
     std::atomic<int> mode;
+    std::mutex endLock;
+    std::condition_variable endChanged;
+    bool ended;   // guarded by endLock
 };
 
 #endif

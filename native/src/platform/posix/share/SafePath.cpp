@@ -59,11 +59,8 @@ bool SafePath::trustedDirectory(uid_t owner, mode_t mode)
     return (owner == 0 || owner == ::geteuid()) && (mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-int SafePath::open(const std::string& path, int flags, mode_t mode, bool* created, std::string* refusal)
+int SafePath::openDirectoryOf(const std::string& path, std::string* last, std::string* refusal)
 {
-    if (created) {
-        *created = false;
-    }
     std::string absolute = path;
     if (absolute.empty() || absolute[0] != '/') {
         absolute = KorrUtils::getCwd() + "/" + path;
@@ -111,8 +108,22 @@ int SafePath::open(const std::string& path, int flags, mode_t mode, bool* create
         }
         dir = next;
     }
+    if (last) {
+        *last = parts.back();
+    }
+    return dir;
+}
 
-    const std::string& name = parts.back();
+int SafePath::open(const std::string& path, int flags, mode_t mode, bool* created, std::string* refusal)
+{
+    if (created) {
+        *created = false;
+    }
+    std::string name;
+    int dir = openDirectoryOf(path, &name, refusal);
+    if (dir < 0) {
+        return -1;
+    }
     const int base = (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
     int fd = -1;
     bool made = false;
@@ -139,10 +150,16 @@ int SafePath::open(const std::string& path, int flags, mode_t mode, bool* create
     if (fd < 0 && errno == ENXIO) {
         return refuse(dir, ENXIO, path, "it is not a regular file", refusal);
     }
-    quietClose(dir);
     if (fd < 0) {
+        quietClose(dir);
         return -1;
     }
+    // The directory stays open until the checks are done, so a new file that fails them is
+    // removed from that directory, not through a path that may lead elsewhere by then.
+    struct DirCloser {
+        int fd;
+        ~DirCloser() { quietClose(fd); }
+    } closeDir{dir};
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         quietClose(fd);
@@ -162,7 +179,7 @@ int SafePath::open(const std::string& path, int flags, mode_t mode, bool* create
         if (::fchmod(fd, mode) != 0 && (made || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
             int code = errno;
             if (made) {
-                ::unlinkat(AT_FDCWD, absolute.c_str(), 0);
+                ::unlinkat(dir, name.c_str(), 0);
             }
             return refuse(fd, code, path, KorrUtils::getLastErrorMessage(code), refusal);
         }

@@ -22,6 +22,10 @@ public:
     // Returns a close-on-exec descriptor, or -1 with errno set and refusal (when not null) set
     // to the catalogue message ZRKNV0189 naming the file and the reason.
     static int open(const std::string& path, int flags, mode_t mode, bool* created, std::string* refusal);
+    // The directory that holds path's last component, walked by the same rules, as an O_PATH
+    // descriptor for the *at() calls (rename, unlink, stat by name within it); last gets the
+    // component's name. -1 with errno (and refusal, when not null) set when the walk is refused.
+    static int openDirectoryOf(const std::string& path, std::string* last, std::string* refusal);
     // True when no user but root and this process's user can create, remove or rename
     // entries in the directory of this status.
     static bool trustedDirectory(uid_t owner, mode_t mode);

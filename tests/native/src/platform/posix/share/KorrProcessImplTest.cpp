@@ -176,6 +176,36 @@ OSTARA_TEST_CHILD_ROLE(grandparent)
     return 0;
 }
 
+// Leaves a grandchild holding both pipes, says its pid, and exits 3 at once.
+OSTARA_TEST_CHILD_ROLE(orphaner)
+{
+    pid_t grandchild = fork();
+    if (grandchild == 0) {
+        sleep(60);
+        _exit(0);
+    }
+    writeAll(1, std::to_string(grandchild) + "\n");
+    return 3;
+}
+
+// argv[1] "note": says "term" on SIGTERM and exits 9; "ignore": ignores SIGTERM. Runs until ended.
+OSTARA_TEST_CHILD_ROLE(terminated)
+{
+    if (std::string(argv[1]) == "note") {
+        signal(SIGTERM, [](int) {
+            ssize_t ignored = write(1, "term\n", 5);   // only async-signal-safe calls here
+            (void)ignored;
+            _exit(9);
+        });
+    } else {
+        signal(SIGTERM, SIG_IGN);
+    }
+    writeAll(1, "ready\n");
+    for (;;) {
+        pause();
+    }
+}
+
 // Runs the "emit" role with this process's standard streams closed, so that the pipes
 // take the lowest descriptors; 0 when the output came back right.
 OSTARA_TEST_CHILD_ROLE(nostreams)
@@ -249,6 +279,15 @@ int openDescriptors()
     }
     closedir(dir);
     return count;
+}
+
+// True while the process exists and is not a zombie.
+bool runs(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::string::size_type end = text.rfind(')');
+    return end != std::string::npos && end + 2 < text.size() && text[end + 2] != 'Z';
 }
 
 bool noChildLeft()
@@ -495,7 +534,41 @@ TEST(KorrProcessImplTest, StopFromAnotherThreadEndsTheWaitEvenWhenAGrandchildHol
     finishesWithin(10, [&] { process->stop(); });
     finishesWithin(10, [&] { owner.join(); });
     EXPECT_EQ(code, 0);
+    EXPECT_TRUE(within(10, [&] { return !runs(grandchild); })) << "a forced stop leaves the child's group running";
     kill(grandchild, SIGKILL);
+}
+
+TEST(KorrProcessImplTest, TheChildsEndIsNoticedWhileAGrandchildHoldsItsPipes)
+{
+    auto process = role("orphaner");
+    CollectingListener out;
+    process->registerOutputStreamListener(out);
+    process->start();
+    int code = -1;
+    finishesWithin(10, [&] { code = process->waitForProcess(); });
+    EXPECT_EQ(code, 3);
+    EXPECT_NE(out.received().find('\n'), std::string::npos);   // what it wrote still arrives
+    kill(static_cast<pid_t>(std::stol(out.received())), SIGKILL);
+}
+
+TEST(KorrProcessImplTest, StopSendsSigtermFirstAndSigkillAfterTheGracePeriod)
+{
+    for (const char* mode : {"note", "ignore"}) {
+        auto process = role("terminated", {mode});
+        process->setStopGracePeriod(300);
+        CollectingListener out;
+        process->registerOutputStreamListener(out);
+        process->start();
+        ASSERT_TRUE(within(10, [&] { return out.received() == "ready\n"; })) << mode;
+        auto before = Clock::now();
+        finishesWithin(10, [&] { process->stop(); });
+        EXPECT_EQ(process->waitForProcess(), 0) << mode;
+        if (std::string(mode) == "note") {
+            EXPECT_EQ(out.received(), "ready\nterm\n");
+        } else {
+            EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(250));
+        }
+    }
 }
 
 TEST(KorrProcessImplTest, ReplacingTheReaderWhileTheChildWritesLosesAndRepeatsNothing)
