@@ -110,7 +110,7 @@ std::string KorrProcessImpl::escape(const std::string& argument, bool prefix)
 KorrProcessImpl::KorrProcessImpl(int argc, char** argv) : KorrProcessImpl(argc, argv, std::string()) {}
 
 KorrProcessImpl::KorrProcessImpl(int argc, char** argv, const std::string& directory)
-    : workingDirectory(directory), processHandle(nullptr), threadHandle(nullptr), job(nullptr), processId(0), stdinRead(nullptr),
+    : workingDirectory(directory), processHandle(nullptr), threadHandle(nullptr), job(nullptr), terminated(false), processId(0), stdinRead(nullptr),
       stdinWrite(nullptr), stdoutRead(nullptr), stdoutWrite(nullptr), stderrRead(nullptr), stderrWrite(nullptr),
       outputReader(nullptr), errorReader(nullptr), outputReaderThread(nullptr), errorReaderThread(nullptr)
 {
@@ -288,9 +288,9 @@ void KorrProcessImpl::stop()
     if (processHandle) {
         if (WaitForSingleObject(processHandle, 0) == WAIT_TIMEOUT) {
             // The whole job: a grandchild that kept the child's pipes open ends with it.
-            BOOL terminated = (job && TerminateJobObject(job, 0)) || TerminateProcess(processHandle, 0);
-            traceModerate(this, "stop", "terminate result: ",
-                          terminated ? std::string("0") : std::to_string(GetLastError()));
+            bool ended = (job && TerminateJobObject(job, 0)) || TerminateProcess(processHandle, 0);
+            traceModerate(this, "stop", "terminate result: ", ended ? std::string("0") : std::to_string(GetLastError()));
+            terminated = terminated || ended;
             if (WaitForSingleObject(processHandle, TERMINATION_WAIT_MS) != WAIT_OBJECT_0) {
                 traceModerate(this, "stop", "process has not ended: ", std::to_string(processId));
             }
@@ -324,7 +324,7 @@ int KorrProcessImpl::waitForProcess()
                 }
             }
         }
-        if (!GetExitCodeProcess(processHandle, &code)) {
+        if (terminated || !GetExitCodeProcess(processHandle, &code)) {
             code = 0;
         }
     }
@@ -339,7 +339,7 @@ int KorrProcessImpl::getExitCode()
     }
     DWORD code = 0;
     bool success = processHandle && GetExitCodeProcess(processHandle, &code);
-    if (!success) {
+    if (!success || (terminated && code != STILL_ACTIVE)) {
         code = 0;
     }
     traceModerate(this, "getExitCode", "success: ", success ? "true" : "false");
