@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the product under each preset (default, asan, tsan) and runs every test, then runs
-# each fuzzer for a short while (OSTARA_FUZZ_SECONDS, default 20; 0 skips them).
-# Usage: scripts/test.sh [PRESET...]    (default: all three)
+# Builds the product under each preset (default, asan, tsan, then the Windows cross build
+# tested under Wine) and runs every test, then runs each fuzzer for a short while
+# (OSTARA_FUZZ_SECONDS, default 20; 0 skips them).
+# Usage: scripts/test.sh [PRESET...]    (default: all four)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan)
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan windows)
 jobs=$(nproc)
 failed=()
 for preset in "${presets[@]}"; do

@@ -25,19 +25,17 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <spawn.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "FloodLines.h"
+#include "Grandchild.h"
 #include "IPCListener.h"
 #include "IPCMessage.h"
 #include "IPCServer.h"
 #include "KorrException.h"
 #include "KorrProcess.h"
-
-extern char** environ;
 
 namespace {
 
@@ -172,6 +170,10 @@ private:
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == SAMPLE_AGENT_SLEEP_WORD) {
+        std::this_thread::sleep_for(std::chrono::hours(1));   // a grandchild, nothing more
+        return 0;
+    }
     Options options;
     std::string args;
     for (int i = 1; i < argc; ++i) {
@@ -207,11 +209,8 @@ int main(int argc, char** argv)
         timedCode = options.exitCodes[index < options.exitCodes.size() ? index : options.exitCodes.size() - 1];
     }
     if (options.grandchild) {
-        pid_t child = 0;
-        char sleepProgram[] = "sleep";
-        char forever[] = "3600";
-        char* sleepArgs[] = {sleepProgram, forever, nullptr};
-        if (posix_spawnp(&child, "sleep", nullptr, nullptr, sleepArgs, environ) == 0) {
+        long child = startGrandchild();
+        if (child > 0) {
             std::ofstream("sample-agent.grandchild", std::ios::trunc) << child << "\n";
         }
     }

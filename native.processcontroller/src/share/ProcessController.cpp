@@ -216,9 +216,11 @@ int ProcessController::initialize()
     }
 
     workingDirectory = directoryGiven ? commandLine.getDirectory() : KorrUtils::getCwd();
+    // A directory given with "/" where the system separates with another character also
+    // already ends in the logs level.
     std::string logsLevel = KorrUtils::separator() + "logs";
     logDirectory = workingDirectory;
-    if (!endsWith(workingDirectory, logsLevel)) {
+    if (!endsWith(workingDirectory, logsLevel) && !endsWith(workingDirectory, "/logs")) {
         logDirectory += logsLevel;
     }
     KorrEnvironment::setProperty("com.quillon.velbrix.native.logdir", logDirectory);

@@ -7,6 +7,7 @@
 #include "KorrException.h"
 #include "KorrProcessImpl.h"
 #include "ProcessListener.h"
+#include "ProcessProbe.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ protected:
         std::string::size_type at = line.find("pid=") + 4;
         return line.substr(at, line.find(' ', at) - at);
     }
-    static bool alive(const std::string& pid) { return std::filesystem::exists("/proc/" + pid); }
+    static bool alive(const std::string& pid) { return processAlive(pid); }
     // Once a child has started, run() has set up the Java environment; reading the state
     // under the controller's monitor orders that before this thread starts ostaractl.
     bool childStarted(ProcessController& c)
@@ -81,7 +82,7 @@ TEST_F(ControllerEndToEndTest, ImmediateStopRepliesOnlyOnceTheAgentHasGone)
     ASSERT_EQ(c.initialize(), 0);
     startRun();
     ASSERT_TRUE(childStarted(c));
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(served("PCA"));
     std::string pid = agentPid(1);
     EXPECT_EQ(ostaractl({"stop", "--immediate"}), 0);
     EXPECT_FALSE(alive(pid));
@@ -121,7 +122,7 @@ TEST_F(ControllerEndToEndTest, AgentThatRefusesToStopIsForced)
     ASSERT_EQ(c.initialize(), 0);
     startRun();
     ASSERT_TRUE(childStarted(c));
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(served("PCA"));
     std::string pid = agentPid(1);
     auto before = std::chrono::steady_clock::now();
     c.stop(true);
@@ -138,7 +139,7 @@ TEST_F(ControllerEndToEndTest, DiagnosticsSignalIsRelayedToTheAgent)
     ProcessController& c = make({agent()});
     ASSERT_EQ(c.initialize(), 0);
     startRun();
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ipc.path() + "/PCA"); }));
+    ASSERT_TRUE(served("PCA"));
     testing::internal::CaptureStdout();
     ProcessControllerTestAccess::outputDiagnosticsAction(c);
     c.stop(true);

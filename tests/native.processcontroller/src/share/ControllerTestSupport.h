@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "IPCClient.h"
+#include "IPCNotFoundException.h"
 #include "KorrEnvironment.h"
 #include "ClientListener.h"
 #include "ProcessController.h"
@@ -123,6 +125,21 @@ protected:
         runner = std::thread([this] {
             result = controller->run();
             finished = true;
+        });
+    }
+    // True once a client can open the IPC name: its server is up. A socket file appears before
+    // it is served, and a named pipe is no file at all, so only a connection tells.
+    static bool served(const std::string& name)
+    {
+        return eventually([&] {
+            std::unique_ptr<IPCClient> client(IPCClient::newInstance(name));
+            try {
+                client->connect();
+            } catch (const IPCNotFoundException&) {
+                return false;
+            }
+            client->disconnect();
+            return true;
         });
     }
     bool runEnds(int ms = 15000)

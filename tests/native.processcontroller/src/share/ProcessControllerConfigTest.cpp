@@ -14,6 +14,7 @@
 #include "KorrUtils.h"
 #include "ProcessListener.h"
 #include "TestChild.h"
+#include "UnderWine.h"
 
 namespace {
 
@@ -82,13 +83,16 @@ TEST_F(ControllerTest, FiveArgumentExampleGivesTheNamesFilesAndChildVector)
     child.registerOutputStreamListener(listener);
     EXPECT_EQ(child.waitForProcess(), 0);
     std::string pid = std::to_string(child.getProcessId());
+    // The log level joins with the system's separator.
     std::string expected = "rc=0\noptionCount=2\nappId=A\nservice=PCA\nlock=" + dir() + "/ostarapc.lck\nlogs=" + dir() +
-                           "/logs\nsession=0\nchild=java\n"
+                           KorrUtils::separator() + "logs\nsession=0\nchild=java\n"
                            "child=-Dcom.quillon.velbrix.native.pc.processid=" + pid + "\n"
                            "child=-Dcom.quillon.velbrix.ipc.service.name=PCA\n"
                            "child=-Dcom.quillon.velbrix.native.pc.lockFileName=" + dir() + "/ostarapc.lck\n"
                            "child=-Xmx1g\nchild=Main\nshutdown=0\n";
-    EXPECT_EQ(output.str(), expected);
+    std::string text = output.str();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    EXPECT_EQ(text, expected);
     EXPECT_FALSE(std::filesystem::exists(dir() + "/ostarapc.lck"));
     EXPECT_NE(readFile(dir() + "/logs/pcevent0.log").find("ZRKPC0003"), std::string::npos);
 }
@@ -187,7 +191,7 @@ TEST_F(ControllerTest, OperatorMistakesGetTheirMessageOnStandardErrorAndExitCode
         EXPECT_EQ(c.initialize(), 78);
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("ZRKPC0009"), std::string::npos);
-        EXPECT_NE(err.find(dir() + "/file/sub/logs"), std::string::npos);
+        EXPECT_NE(err.find(dir() + "/file/sub" + KorrUtils::separator() + "logs"), std::string::npos) << err;
         EXPECT_EQ(c.shutdown(), 0);
     }
     // A bad or out-of-range number in the properties, a restart item too: named with its value.
@@ -227,6 +231,9 @@ TEST_F(ControllerTest, SecondControllerOnTheSameDirectoryFailsWith1AndLeavesTheF
 
 TEST_F(ControllerTest, PipeNameAlreadyServedIs78AndLeavesNoLockFile)
 {
+    if (underWine()) {
+        GTEST_SKIP() << "Wine does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE: a second server of a name is not refused";
+    }
     NoListener listener;
     std::unique_ptr<IPCServer> squatter(IPCServer::newInstance("A", listener, -1));
     squatter->connect();

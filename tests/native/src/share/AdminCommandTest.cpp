@@ -160,62 +160,17 @@ TEST_F(AdminCommandTest, ReportsWrongUsageAndAnApplicationNobodyServes)
     EXPECT_NE(err.str().find("ZRKNV0066"), std::string::npos) << err.str();
     EXPECT_EQ(run({"bad/name", "status"}), 1);
     EXPECT_NE(err.str().find("ZRKNV0178"), std::string::npos) << err.str();
-
-    // --ipc-dir points the command at another directory.
-    TempDir elsewhere;
-    EXPECT_EQ(run({"--ipc-dir", elsewhere.path(), "APP1", "status"}), 3);
-    EXPECT_EQ(run({"--ipc-dir=" + dir.path(), "APP1", "status"}), 0);
     EXPECT_EQ(run({"--user=no-such-user-here", "APP1", "status"}), 1);
     EXPECT_NE(err.str().find("no user named no-such-user-here"), std::string::npos) << err.str();
 }
 
-namespace {
-
-// A controller that takes a request and never answers it, until released.
-class SilentController : public IPCListener
+// --ipc-dir points the command at another directory.
+TEST_F(AdminCommandTest, IpcDirOptionPointsAtAnotherDirectory)
 {
-public:
-    IPCMessage onMessage(const IPCMessage&) override
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        released.wait_for(hold, std::chrono::seconds(60), [this] { return free; });
-        return IPCMessage(-1, 0, "");
+    if (KorrUtils::separator() == "\\") {
+        GTEST_SKIP() << "named pipes live in one namespace, not in a directory";
     }
-    void release()
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        free = true;
-        released.notify_all();
-    }
-    std::mutex lock;
-    std::condition_variable released;
-    bool free = false;
-};
-
-} // namespace
-
-// ostaractl as a process against a controller that never answers: it gives up at its deadline
-// with its own exit code and says so.
-TEST_F(AdminCommandTest, OstaractlGivesUpOnAControllerThatNeverAnswers)
-{
-    SilentController silent;
-    std::unique_ptr<IPCServer> hanging(IPCServer::newInstance("SILENT", silent, -1));
-    hanging->connect();
-    auto start = std::chrono::steady_clock::now();
-    // The outer limit (exit 124) only keeps a hanging ostaractl from holding the test.
-    std::string command = "timeout 30 " OSTARA_BIN_DIR "/ostaractl --timeout 1 SILENT status 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        output += buffer;
-    }
-    int status = pclose(pipe);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    silent.release();
-    hanging->disconnect();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == AdminCommand::EXIT_TIMEOUT) << status << " " << output;
-    EXPECT_EQ(output, "ostaractl: SILENT did not answer within 1 seconds\n");
-    EXPECT_LT(seconds, 20.0);
+    TempDir elsewhere;
+    EXPECT_EQ(run({"--ipc-dir", elsewhere.path(), "APP1", "status"}), 3);
+    EXPECT_EQ(run({"--ipc-dir=" + dir.path(), "APP1", "status"}), 0);
 }

@@ -2,6 +2,7 @@
 
 #include "FFDC.h"
 #include "IPCNotFoundException.h"
+#include "IPCTimeoutException.h"
 #include "KorrException.h"
 #include "KorrUtils.h"
 #include "NLS.h"
@@ -9,6 +10,9 @@
 #include "Trace.h"
 
 #include <windows.h>
+
+#include <chrono>
+#include <vector>
 
 namespace {
 
@@ -57,7 +61,10 @@ public:
         }
     }
     // Runs the operation to its end, looking every interval ms; false with the error then.
-    bool complete(BOOL started, DWORD interval, DWORD& done, DWORD& error)
+    // With a limit (>= 0) it gives up at the deadline: ERROR_TIMEOUT, and the operation is
+    // cancelled when this object goes.
+    bool complete(BOOL started, DWORD interval, DWORD& done, DWORD& error, long limit = -1,
+                  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point())
     {
         done = 0;
         error = 0;
@@ -66,7 +73,19 @@ public:
             return false;
         }
         pending = true;
-        while (WaitForSingleObject(overlapped.hEvent, interval) == WAIT_TIMEOUT) {
+        for (;;) {
+            DWORD wait = interval;
+            if (limit >= 0) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+                if (left.count() <= 0) {
+                    error = ERROR_TIMEOUT;
+                    return false;
+                }
+                wait = left.count() < static_cast<long long>(wait) ? static_cast<DWORD>(left.count()) : wait;
+            }
+            if (WaitForSingleObject(overlapped.hEvent, wait) != WAIT_TIMEOUT) {
+                break;
+            }
         }
         pending = false;
         if (!GetOverlappedResult(handle, &overlapped, &done, TRUE)) {
@@ -92,10 +111,121 @@ IPCClient* IPCClient::newInstance(const std::string& serviceName)
     return new IPCClientImpl(serviceName, nullptr);
 }
 
-IPCClientImpl::IPCClientImpl(const std::string& serviceName, NativeProperties* properties)
-    : IPCClient(serviceName, properties), pipe(nullptr)
+IPCClient* IPCClient::newInstance(const std::string& serviceName, const std::string& serverUser)
+{
+    return new IPCClientImpl(serviceName, nullptr, serverUser);
+}
+
+IPCClientImpl::IPCClientImpl(const std::string& serviceName, NativeProperties* properties,
+                             const std::string& serverUser)
+    : IPCClient(serviceName, properties), pipe(nullptr), serverUser(serverUser)
 {
 }
+
+namespace {
+
+// Longest pipe path Windows takes.
+const std::size_t MAX_PIPE_PATH = 256;
+
+// The user of the process that serves the pipe, copied into sid; false when it cannot be told.
+bool serverSid(HANDLE pipe, std::vector<unsigned char>& sid)
+{
+    ULONG pid = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &pid)) {
+        return false;
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) {
+        return false;
+    }
+    HANDLE token = nullptr;
+    bool ok = OpenProcessToken(process, TOKEN_QUERY, &token) != 0;
+    CloseHandle(process);
+    if (!ok) {
+        return false;
+    }
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : 1);
+    ok = GetTokenInformation(token, TokenUser, buffer.data(), size, &size) != 0;
+    CloseHandle(token);
+    if (!ok) {
+        return false;
+    }
+    PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    const unsigned char* bytes = static_cast<const unsigned char*>(user);
+    sid.assign(bytes, bytes + GetLengthSid(user));
+    return true;
+}
+
+// This process's own user.
+bool ownSid(std::vector<unsigned char>& sid)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : 1);
+    bool ok = GetTokenInformation(token, TokenUser, buffer.data(), size, &size) != 0;
+    CloseHandle(token);
+    if (!ok) {
+        return false;
+    }
+    PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    const unsigned char* bytes = static_cast<const unsigned char*>(user);
+    sid.assign(bytes, bytes + GetLengthSid(user));
+    return true;
+}
+
+// The user an account name stands for.
+bool accountSid(const std::string& account, std::vector<unsigned char>& sid)
+{
+    unsigned char named[SECURITY_MAX_SID_SIZE];
+    DWORD namedSize = sizeof(named);
+    char domain[256];
+    DWORD domainSize = sizeof(domain);
+    SID_NAME_USE use;
+    if (!LookupAccountNameA(nullptr, account.c_str(), named, &namedSize, domain, &domainSize, &use)) {
+        return false;
+    }
+    sid.assign(named, named + GetLengthSid(named));
+    return true;
+}
+
+// A server is trusted when it runs as LocalSystem, as this client's user, or as the user the
+// client was created for.
+bool trustedSid(PSID server, const std::string& serverUser)
+{
+    std::vector<unsigned char> own;
+    if (ownSid(own) && EqualSid(server, own.data())) {
+        return true;
+    }
+    unsigned char system[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(system);
+    if (CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size) && EqualSid(server, system)) {
+        return true;
+    }
+    std::vector<unsigned char> named;
+    return !serverUser.empty() && accountSid(serverUser, named) && EqualSid(server, named.data());
+}
+
+// DOMAIN\name of a user, or its string form when it has no name.
+std::string accountText(PSID sid)
+{
+    char name[256];
+    char domain[256];
+    DWORD nameSize = sizeof(name);
+    DWORD domainSize = sizeof(domain);
+    SID_NAME_USE use;
+    if (LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+        return domainSize ? std::string(domain) + "\\" + name : std::string(name);
+    }
+    return "?";
+}
+
+} // namespace
 
 IPCClientImpl::~IPCClientImpl()
 {
@@ -117,6 +247,18 @@ void IPCClientImpl::connect()
     }
     const std::string pipeName = "\\\\.\\pipe\\" + serviceName;
     const std::string shortName = IPC::shortName(serviceName);
+    // Names are plain words, as on every platform: no path, nothing longer than a pipe name.
+    if (serviceName.empty() || serviceName == "." || serviceName == ".." ||
+        serviceName.find_first_of("/\\") != std::string::npos || serviceName.find('\0') != std::string::npos ||
+        pipeName.size() > MAX_PIPE_PATH) {
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0178_INVALID_IPC_NAME", serviceName, pipeName,
+                                                          std::to_string(MAX_PIPE_PATH))));
+    }
+    std::vector<unsigned char> named;
+    if (!serverUser.empty() && !accountSid(serverUser, named)) {
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
+                                                          "no user named " + serverUser)));
+    }
     HANDLE h;
     for (;;) {
         // Identification only: a server that is not who we think cannot act as this client.
@@ -143,6 +285,20 @@ void IPCClientImpl::connect()
             throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
                                                               KorrUtils::getLastErrorMessage(static_cast<int>(code)))));
         }
+    }
+    // Nothing is sent to a server of a user this client does not trust: it may be an impostor
+    // that created the pipe name first.
+    std::vector<unsigned char> server;
+    if (!serverSid(h, server)) {
+        DWORD code = GetLastError();
+        CloseHandle(h);
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
+                                                          KorrUtils::getLastErrorMessage(static_cast<int>(code)))));
+    }
+    if (!trustedSid(server.data(), serverUser)) {
+        CloseHandle(h);
+        throw thrown("connect", KorrException(NLS::format(rd(), "ZRKNV0186_IPC_SERVER_NOT_TRUSTED", shortName,
+                                                          accountText(server.data()))));
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
     if (!SetNamedPipeHandleState(h, &mode, nullptr, nullptr)) {
@@ -173,6 +329,16 @@ void IPCClientImpl::disconnect()
 
 IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval)
 {
+    return sendMessage(request, pollInterval, -1);
+}
+
+IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval, long limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit < 0 ? 0 : limit);
+    auto timedOut = [&]() {
+        return thrown("sendMessage", IPCTimeoutException(NLS::format(rd(), "ZRKNV0198_NO_REPLY_IN_TIME",
+                                                                     std::to_string(limit))));
+    };
     if (!pipe) {
         KorrException e(NLS::format(rd(), "ZRKNV0062_NOT_CONNECTED"));
         FFDC::capture(rd(), this, "sendMessage", FFDC::PROBE_001(), &e);
@@ -195,7 +361,10 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
             throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", GetLastError()));
         }
         BOOL started = WriteFile(pipe, buffer, static_cast<DWORD>(length), nullptr, &write.overlapped);
-        if (!write.complete(started, interval, done, error) || done != static_cast<DWORD>(length)) {
+        if (!write.complete(started, interval, done, error, limit, deadline) || done != static_cast<DWORD>(length)) {
+            if (error == ERROR_TIMEOUT) {
+                throw timedOut();
+            }
             throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", error ? error : ERROR_WRITE_FAULT));
         }
     }
@@ -207,7 +376,10 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
         throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", GetLastError()));
     }
     BOOL started = ReadFile(pipe, buffer, sizeof buffer, nullptr, &read.overlapped);
-    if (!read.complete(started, interval, done, error)) {
+    if (!read.complete(started, interval, done, error, limit, deadline)) {
+        if (error == ERROR_TIMEOUT) {
+            throw timedOut();
+        }
         // A reply longer than any message is cut to its first bytes, which fail to decode.
         if (error != ERROR_MORE_DATA) {
             // The server went away before answering: a failure, never an empty success.

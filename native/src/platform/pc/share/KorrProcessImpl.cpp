@@ -110,7 +110,7 @@ std::string KorrProcessImpl::escape(const std::string& argument, bool prefix)
 KorrProcessImpl::KorrProcessImpl(int argc, char** argv) : KorrProcessImpl(argc, argv, std::string()) {}
 
 KorrProcessImpl::KorrProcessImpl(int argc, char** argv, const std::string& directory)
-    : workingDirectory(directory), processHandle(nullptr), threadHandle(nullptr), processId(0), stdinRead(nullptr),
+    : workingDirectory(directory), processHandle(nullptr), threadHandle(nullptr), job(nullptr), terminated(false), processId(0), stdinRead(nullptr),
       stdinWrite(nullptr), stdoutRead(nullptr), stdoutWrite(nullptr), stderrRead(nullptr), stderrWrite(nullptr),
       outputReader(nullptr), errorReader(nullptr), outputReaderThread(nullptr), errorReaderThread(nullptr)
 {
@@ -166,6 +166,7 @@ void KorrProcessImpl::closeHandles()
     closeQuietly(stderrWrite);
     closeQuietly(threadHandle);
     closeQuietly(processHandle);
+    closeQuietly(job);
 }
 
 KorrProcessImpl::~KorrProcessImpl()
@@ -238,14 +239,24 @@ void KorrProcessImpl::start()
             startup.StartupInfo.hStdError = stderrWrite;
             startup.lpAttributeList = list;
             PROCESS_INFORMATION processInfo = {};
-            if (!CreateProcessA(copy.c_str(), buffer.data(), nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT,
-                                nullptr, workingDirectory.empty() ? nullptr : workingDirectory.c_str(),
-                                &startup.StartupInfo, &processInfo)) {
+            // Started suspended and put in a job of its own before it runs, so that stop() ends
+            // it with every process it started (they inherit the job).
+            if (!CreateProcessA(copy.c_str(), buffer.data(), nullptr, nullptr, TRUE,
+                                EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr,
+                                workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup.StartupInfo,
+                                &processInfo)) {
                 error = GetLastError();
             } else {
                 processHandle = processInfo.hProcess;
                 threadHandle = processInfo.hThread;
                 processId = processInfo.dwProcessId;
+                job = CreateJobObjectA(nullptr, nullptr);
+                if (job && !AssignProcessToJobObject(job, processHandle)) {
+                    // A job this process may not nest in: stop() ends the child alone.
+                    traceModerate(this, "start", "no job for the child: ", std::to_string(GetLastError()));
+                    closeQuietly(job);
+                }
+                ResumeThread(threadHandle);
             }
         }
         for (HANDLE handle : inherited) {
@@ -276,9 +287,10 @@ void KorrProcessImpl::stop()
     }
     if (processHandle) {
         if (WaitForSingleObject(processHandle, 0) == WAIT_TIMEOUT) {
-            BOOL terminated = TerminateProcess(processHandle, 0);
-            traceModerate(this, "stop", "terminate result: ",
-                          terminated ? std::string("0") : std::to_string(GetLastError()));
+            // The whole job: a grandchild that kept the child's pipes open ends with it.
+            bool ended = (job && TerminateJobObject(job, 0)) || TerminateProcess(processHandle, 0);
+            traceModerate(this, "stop", "terminate result: ", ended ? std::string("0") : std::to_string(GetLastError()));
+            terminated = terminated || ended;
             if (WaitForSingleObject(processHandle, TERMINATION_WAIT_MS) != WAIT_OBJECT_0) {
                 traceModerate(this, "stop", "process has not ended: ", std::to_string(processId));
             }
@@ -312,7 +324,7 @@ int KorrProcessImpl::waitForProcess()
                 }
             }
         }
-        if (!GetExitCodeProcess(processHandle, &code)) {
+        if (terminated || !GetExitCodeProcess(processHandle, &code)) {
             code = 0;
         }
     }
@@ -327,7 +339,7 @@ int KorrProcessImpl::getExitCode()
     }
     DWORD code = 0;
     bool success = processHandle && GetExitCodeProcess(processHandle, &code);
-    if (!success) {
+    if (!success || (terminated && code != STILL_ACTIVE)) {
         code = 0;
     }
     traceModerate(this, "getExitCode", "success: ", success ? "true" : "false");

@@ -2,11 +2,14 @@
 // the child's three pipe ends are inherited (an explicit handle list; the ends are
 // inheritable only while a start is under way). The program gets ".exe" appended unless it
 // ends so; each argument is quoted so that the child's CommandLineToArgvW gives it back.
-// stop() may come from another thread while the owner waits; the process handle is closed
-// only by the destructor, so no wait can outlive it.
+// The child runs in a job object of its own, which stop() terminates: the child and every
+// process it started end at once, and its exit code reads 0 (a thread of the child that ends
+// at the same moment cannot lend the process its own code). stop() may come from another thread while the owner waits;
+// the process handle is closed only by the destructor, so no wait can outlive it.
 #ifndef OSTARA_KORRPROCESSIMPL_H
 #define OSTARA_KORRPROCESSIMPL_H
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -58,6 +61,8 @@ private:
     std::string workingDirectory;   // empty: this process's current directory
     void* processHandle;            // null until start(); closed by the destructor
     void* threadHandle;
+    void* job;                      // the child's job; null when it could not have one
+    std::atomic<bool> terminated;   // stop() ended the child: its exit code reads 0
     uint32_t processId;
     void* stdinRead;                // the child's input: it reads stdinRead
     void* stdinWrite;

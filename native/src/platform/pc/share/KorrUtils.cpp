@@ -261,8 +261,29 @@ void KorrUtils::chmod(const std::string& path, int mode)
     throwTraced("chmod", KorrUnsupportedOperationException(NLS::format(rd(), "ZRKNV0020_CHMOD_UNSUPPORTED")));
 }
 
-std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead)
+std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead, std::string* refusal)
 {
+    auto refuse = [&](int code, const char* reason) -> std::FILE* {
+        if (refusal) {
+            *refusal = NLS::format(rd(), "ZRKNV0189_UNSAFE_FILE", path, reason);
+        }
+        errno = code;
+        return nullptr;
+    };
+    // A name that cannot be opened: a directory or link planted there is named as the reason.
+    auto unopened = [&]() -> std::FILE* {
+        DWORD error = GetLastError();
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            return refuse(ELOOP, "it is a symbolic link");
+        }
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return refuse(EISDIR, "it is not a regular file");
+        }
+        SetLastError(error);
+        errno = EACCES;
+        return nullptr;
+    };
     // Created exclusively first, so that this call knows whether the access list is its to
     // set; an existing name that is a link is refused, as it could point anywhere.
     HANDLE h = INVALID_HANDLE_VALUE;
@@ -276,22 +297,25 @@ std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool ever
             break;
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
-            errno = EACCES;
-            return nullptr;
+            return unopened();
         }
         h = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             BY_HANDLE_FILE_INFORMATION info;
-            if (!GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            bool known = GetFileInformationByHandle(h, &info) != 0;
+            DWORD type = GetFileType(h);
+            if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
                 CloseHandle(h);
-                errno = ELOOP;
-                return nullptr;
+                return refuse(ELOOP, "it is a symbolic link");
+            }
+            if (type != FILE_TYPE_DISK || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                CloseHandle(h);
+                return refuse(ENXIO, "it is not a regular file");
             }
         } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-            errno = EACCES;
-            return nullptr;
+            return unopened();
         }
     }
     if (h == INVALID_HANDLE_VALUE) {

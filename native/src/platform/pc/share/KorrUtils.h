@@ -34,8 +34,10 @@ public:
     static std::string getUID();
     static void chmod(const std::string& path, int mode);
     // Opens path for appending, created with a private access list (Everyone may read when
-    // everyoneRead). Null with errno set on failure.
-    static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead);
+    // everyoneRead). A link or a name that is not a regular file is refused, not followed.
+    // Null with errno (and refusal, when not null) set on failure.
+    static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead,
+                               std::string* refusal = nullptr);
     static std::tm localTime(std::time_t time);
     static std::tm universalTime(std::time_t time);
     static void checkFilePermissions(const std::string& path);

@@ -191,3 +191,23 @@ TEST(KorrUtilsTest, MkdirsCreatesEveryLevelAndAnExistingFileFails)
     EXPECT_EQ(KorrUtils::mkdirs(file, false), -1);
     EXPECT_EQ(KorrUtils::getLastErrorMessage(0x7fff0001), std::to_string(0x7fff0001));
 }
+
+// A log name taken by a directory is refused with the reason; a file is opened.
+TEST(KorrUtilsTest, OpenFileRefusesWhatIsNotARegularFile)
+{
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.file("planted.log").c_str(), nullptr));
+    std::string refusal;
+    std::FILE* file = KorrUtils::openFile(dir.file("planted.log"), false, false, &refusal);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_NE(refusal.find("ZRKNV0189"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("not a regular file"), std::string::npos) << refusal;
+    if (file) {
+        std::fclose(file);
+    }
+    refusal.clear();
+    file = KorrUtils::openFile(dir.file("a.log"), true, false, &refusal);
+    ASSERT_NE(file, nullptr) << refusal;
+    EXPECT_EQ(refusal, "");
+    std::fclose(file);
+}

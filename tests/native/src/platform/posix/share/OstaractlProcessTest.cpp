@@ -2,8 +2,13 @@
 #include <pwd.h>
 #include <grp.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <memory>
+#include <mutex>
 
+#include "AdminCommand.h"
 #include "IPCServer.h"
 #include "IPCTestSupport.h"
 
@@ -131,4 +136,55 @@ TEST_F(OstaractlProcessTest, RootTrustsNoServerOfAnotherUserUnlessNamed)
     EXPECT_EQ(ostaractl({"--user", "nobody", "APP", "send", "hello"}, output), 0);
     EXPECT_EQ(output, "impostor\n");
     EXPECT_EQ(impostor.wait(), 0) << impostor.allOutput();
+}
+
+namespace {
+
+// A controller that takes a request and never answers it, until released.
+class SilentController : public IPCListener
+{
+public:
+    IPCMessage onMessage(const IPCMessage&) override
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        released.wait_for(hold, std::chrono::seconds(60), [this] { return free; });
+        return IPCMessage(-1, 0, "");
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        free = true;
+        released.notify_all();
+    }
+    std::mutex lock;
+    std::condition_variable released;
+    bool free = false;
+};
+
+} // namespace
+
+// ostaractl as a process against a controller that never answers: it gives up at its deadline
+// with its own exit code and says so.
+TEST_F(OstaractlProcessTest, OstaractlGivesUpOnAControllerThatNeverAnswers)
+{
+    SilentController silent;
+    std::unique_ptr<IPCServer> hanging(IPCServer::newInstance("SILENT", silent, -1));
+    hanging->connect();
+    auto start = std::chrono::steady_clock::now();
+    // The outer limit (exit 124) only keeps a hanging ostaractl from holding the test.
+    std::string command = "timeout 30 " OSTARA_BIN_DIR "/ostaractl --timeout 1 SILENT status 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        output += buffer;
+    }
+    int status = pclose(pipe);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    silent.release();
+    hanging->disconnect();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == AdminCommand::EXIT_TIMEOUT) << status << " " << output;
+    EXPECT_EQ(output, "ostaractl: SILENT did not answer within 1 seconds\n");
+    EXPECT_LT(seconds, 20.0);
 }
