@@ -214,10 +214,7 @@ bool SecureFileHandler::rotateFile()
         if (to == from || to == fileNames[0] || !exists(from)) {
             continue;
         }
-        if (exists(to)) {
-            std::remove(to.c_str());
-        }
-        if (std::rename(from.c_str(), to.c_str()) != 0) {
+        if (!KorrUtils::renameFile(from, to)) {
             throw KorrIOException(
                 NLS::format(rd(), "ZRKNV0056_RENAME_FAILED", from, to, KorrUtils::getLastErrorMessage()));
         }

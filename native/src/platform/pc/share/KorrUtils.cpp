@@ -261,6 +261,15 @@ void KorrUtils::chmod(const std::string& path, int mode)
     throwTraced("chmod", KorrUnsupportedOperationException(NLS::format(rd(), "ZRKNV0020_CHMOD_UNSUPPORTED")));
 }
 
+bool KorrUtils::renameFile(const std::string& from, const std::string& to)
+{
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        errno = GetLastError() == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES;
+        return false;
+    }
+    return true;
+}
+
 std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead, std::string* refusal)
 {
     auto refuse = [&](int code, const char* reason) -> std::FILE* {

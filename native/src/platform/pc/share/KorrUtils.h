@@ -36,6 +36,8 @@ public:
     // Opens path for appending, created with a private access list (Everyone may read when
     // everyoneRead). A link or a name that is not a regular file is refused, not followed.
     // Null with errno (and refusal, when not null) set on failure.
+    // Renames from to to, replacing to. False with errno set on failure.
+    static bool renameFile(const std::string& from, const std::string& to);
     static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead,
                                std::string* refusal = nullptr);
     static std::tm localTime(std::time_t time);

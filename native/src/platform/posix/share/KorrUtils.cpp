@@ -359,6 +359,32 @@ int KorrUtils::openSafely(const std::string& path, int flags, int mode, bool* cr
     return SafePath::open(path, flags, static_cast<mode_t>(mode), created, refusal);
 }
 
+bool KorrUtils::renameFile(const std::string& from, const std::string& to)
+{
+    std::string fromName;
+    std::string toName;
+    int fromDir = SafePath::openDirectoryOf(from, &fromName, nullptr);
+    if (fromDir < 0) {
+        return false;
+    }
+    int toDir = SafePath::openDirectoryOf(to, &toName, nullptr);
+    if (toDir < 0) {
+        int error = errno;
+        ::close(fromDir);
+        errno = error;
+        return false;
+    }
+    // The old file goes first, so the rename replaces nothing (on ext4 a replacing rename
+    // forces the new file's data out to disk at once).
+    ::unlinkat(toDir, toName.c_str(), 0);
+    int rc = ::renameat(fromDir, fromName.c_str(), toDir, toName.c_str());
+    int error = errno;
+    ::close(fromDir);
+    ::close(toDir);
+    errno = error;
+    return rc == 0;
+}
+
 std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool everyoneRead, std::string* refusal)
 {
     const mode_t mode = S_IRUSR | S_IWUSR | (everyoneRead ? S_IROTH : 0);

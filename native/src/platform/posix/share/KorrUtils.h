@@ -60,6 +60,10 @@ public:
     // final mode (owner read/write, others read when everyoneRead); an existing one that grants
     // more is narrowed to that. Never traces: callers may hold a lock that trace records wait
     // for. Null with errno (and refusal, when not null) set on failure.
+    // Renames from to to, replacing to, each name taken within the directory the openSafely walk
+    // reaches: a link planted on the way (a log directory swapped for a link into another
+    // user's directory) moves nothing there. False with errno set when refused or failed.
+    static bool renameFile(const std::string& from, const std::string& to);
     static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead,
                                std::string* refusal = nullptr);
     // Thread-safe conversions of a time to local and to universal calendar time.

@@ -258,3 +258,34 @@ TEST(DiagnosticsFilesTest, EventLogThatCannotGrowSendsEventsToStandardErrorAndRe
     EXPECT_TRUE(std::regex_match(out, expected)) << out;
     EXPECT_EQ(std::string::npos, dir.read("ev0.log").find("lost?"));
 }
+
+// A log directory another user can write may have its "logs" swapped for a link into a
+// victim's directory while a log is open there: the next rotation moves none of the victim's files.
+TEST(DiagnosticsFilesTest, RotationNeverMovesFilesThroughALinkedLogsDirectory)
+{
+    TempDir dir, victim;
+    victim.write("ev0.log", "victim's 0\n");
+    victim.write("ev1.log", "victim's 1\n");
+    std::string shared = dir.file("shared");
+    ASSERT_EQ(0, mkdir(shared.c_str(), 0777));
+    ASSERT_EQ(0, chmod(shared.c_str(), 0777));
+    std::string logs = shared + "/logs";
+    ASSERT_EQ(0, mkdir(logs.c_str(), 0755));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(shared.c_str(), 65534, 65534));
+    }
+    {
+        SecureFileHandler h(logs + "/ev%g.log", 10, 3, false, false, 0);
+        h.publish("0123456789");
+        ASSERT_EQ(0, rename(logs.c_str(), (shared + "/moved").c_str()));
+        ASSERT_EQ(0, symlink(victim.path().c_str(), logs.c_str()));
+        try {
+            h.publish("next");
+        } catch (const KorrException&) {
+            // Refused or not: what matters is that nothing of the victim's moved.
+        }
+    }
+    EXPECT_EQ("victim's 0\n", victim.read("ev0.log"));
+    EXPECT_EQ("victim's 1\n", victim.read("ev1.log"));
+    EXPECT_FALSE(std::filesystem::exists(victim.file("ev2.log")));
+}
