@@ -498,7 +498,8 @@ void KorrUtils::newProcessSession()
     traceEntry("newProcessSession", "");
     // A program run from a terminal keeps its session, so that Ctrl-C there still stops it;
     // without a controlling terminal it leaves its starter's session and process group.
-    int terminal = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    // Without blocking: a serial line without carrier could otherwise hold the open.
+    int terminal = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (terminal >= 0) {
         ::close(terminal);
         traceModerate("newProcessSession", "a controlling terminal: the session is kept");
