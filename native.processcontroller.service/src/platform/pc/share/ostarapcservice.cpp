@@ -1,10 +1,9 @@
-// ostarapcservice for Windows. The service host (dispatcher, control handler, service log)
-// is not built for Windows yet; until it is, the program only says how it is to be called.
-#include <cstdio>
+// ostarapcservice: runs one process controller as a Windows service (with "-console" in the
+// foreground, outside the service control manager), or installs it as one ("-install"). The
+// work is serviceEntry's; main only hands over the command line.
+#include "serviceMain.h"
 
-int main(int, char**)
+int main(int argc, char** argv)
 {
-    std::fprintf(stderr, "Usage: ostarapcservice <service name> [controller arguments]\n"
-                         "The Windows service host is not available in this build.\n");
-    return 2;
+    return serviceEntry(argc, argv);
 }

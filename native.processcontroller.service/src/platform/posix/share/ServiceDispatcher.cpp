@@ -11,6 +11,7 @@
 #include "KorrRunnable.h"
 #include "KorrThreadImpl.h"
 #include "ServiceStatus.h"
+#include "SystemdNotifier.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ ServiceDispatcher::ControlHandler handler = nullptr;  // guarded by registration
 bool stopPending = false;                          // guarded by registrationLock
 pthread_t dispatcherThread;                        // set before the service thread starts
 std::atomic<bool> procedureEnded{false};
+SystemdNotifier* notifier = nullptr;               // set by start() before the service thread
+
 
 // Runs the service procedure, then wakes the dispatcher, whose sigwait sees the flag.
 class ServiceRunnable : public KorrRunnable
@@ -52,8 +55,9 @@ sigset_t controlSignals()
 
 } // namespace
 
-int ServiceDispatcher::start(ServiceProcedure procedure)
+int ServiceDispatcher::start(const std::string&, bool, ServiceProcedure procedure)
 {
+    notifier = SystemdNotifier::fromEnvironment();
     sigset_t set = controlSignals();
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) {
         std::abort();   // only an invalid argument fails: a bug
@@ -101,7 +105,7 @@ int ServiceDispatcher::start(ServiceProcedure procedure)
     return runnable.getResult();
 }
 
-bool ServiceDispatcher::registerControlHandler(ControlHandler h)
+bool ServiceDispatcher::registerControlHandler(const std::string&, ControlHandler h)
 {
     std::lock_guard<std::mutex> hold(registrationLock);
     if (!dispatching) {
@@ -115,4 +119,12 @@ bool ServiceDispatcher::registerControlHandler(ControlHandler h)
         pthread_kill(dispatcherThread, SIGTERM);
     }
     return true;
+}
+
+int ServiceDispatcher::setStatus(const ServiceStatus& status)
+{
+    if (notifier && !notifier->notify(SystemdNotifier::statusMessage(status))) {
+        return errno != 0 ? errno : EIO;
+    }
+    return 0;
 }

@@ -1,5 +1,7 @@
 #include "SystemdNotifier.h"
 
+#include "ServiceStatus.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -69,4 +71,24 @@ bool SystemdNotifier::notify(const std::string& message)
                         reinterpret_cast<const struct sockaddr*>(&address), length);
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(message.size());
+}
+
+std::string SystemdNotifier::statusMessage(const ServiceStatus& status)
+{
+    std::string message;
+    if (status.currentState == ServiceStatus::RUNNING) {
+        message += "READY=1\n";
+    } else if (status.currentState == ServiceStatus::STOP_PENDING) {
+        message += "STOPPING=1\n";
+        if (status.waitHint > 0) {
+            message += "EXTEND_TIMEOUT_USEC=" + std::to_string(static_cast<unsigned long long>(status.waitHint) * 1000) + "\n";
+        }
+    }
+    message += "STATUS=" + (status.currentState != ServiceStatus::STOPPED && !status.detail.empty() ? status.detail : ServiceStatus::stateText(status.currentState));
+    if (status.win32ExitCode == ServiceStatus::SERVICE_SPECIFIC_ERROR) {
+        message += ", exit status " + std::to_string(status.serviceSpecificExitCode);
+    } else if (status.win32ExitCode != 0) {
+        message += ", error " + std::to_string(status.win32ExitCode);
+    }
+    return message;
 }

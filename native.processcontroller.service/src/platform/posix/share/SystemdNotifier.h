@@ -6,6 +6,8 @@
 
 #include <string>
 
+class ServiceStatus;
+
 class SystemdNotifier
 {
 public:
@@ -13,6 +15,11 @@ public:
     // so that the supervised application, which is not the service's main process, does not
     // inherit it.
     static SystemdNotifier* fromEnvironment();
+
+    // The notification systemd understands for a status: READY=1 when running, STOPPING=1 and
+    // EXTEND_TIMEOUT_USEC= (the wait hint) when stopping, and always STATUS= in words: the
+    // controller's own description once it has given one, until the service has stopped.
+    static std::string statusMessage(const ServiceStatus& status);
 
     explicit SystemdNotifier(const std::string& socketName);
     virtual ~SystemdNotifier();

@@ -28,7 +28,7 @@ TEST(ServiceStatusTest, EachStateBecomesTheNotificationSystemdExpects)
         s.waitHint = c.waitHint;
         s.win32ExitCode = c.win32;
         s.serviceSpecificExitCode = c.specific;
-        EXPECT_EQ(c.message, s.notifyMessage());
+        EXPECT_EQ(c.message, SystemdNotifier::statusMessage(s));
     }
 }
 

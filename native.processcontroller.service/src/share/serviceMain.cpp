@@ -1,15 +1,13 @@
 #include "serviceMain.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <strings.h>
-#include <unistd.h>
 #include <mutex>
+#include <vector>
 
-#include "ChildReaper.h"
 #include "KorrException.h"
 #include "KorrThreadImpl.h"
 #include "KorrThreadSyncImpl.h"
@@ -20,8 +18,8 @@
 #include "ProcessMonitor.h"
 #include "ServiceDispatcher.h"
 #include "ServiceLog.h"
+#include "ServicePlatform.h"
 #include "ServiceStatus.h"
-#include "SystemdNotifier.h"
 #include "redirectStdStreams.h"
 #include "reportEvent.h"
 #include "serviceInstaller.h"
@@ -45,20 +43,23 @@ ProcessMonitor* processMonitor = nullptr;     // never deleted, nor its thread
 KorrThreadImpl* controllerThread = nullptr;
 std::atomic<KorrThreadSync*> monitor{nullptr};  // never deleted
 std::atomic<bool> stopRequested{false};
-SystemdNotifier* notifier = nullptr;          // set by serviceEntry before any thread starts
-std::mutex statusLock;                        // guards status and orders the notifications
+std::mutex statusLock;                        // guards status and orders the reports
 ServiceStatus status;
+std::vector<char*> consoleArgv;               // the command line without "-console"
 
 void printUsage(std::FILE* out)
 {
     std::fputs(
         "Usage: ostarapcservice SERVICE_NAME LOG_DIRECTORY LOG_LEVEL CONTROLLER_OPTIONS... PROGRAM [ARGS...]\n"
+        "       ostarapcservice -console SERVICE_NAME LOG_DIRECTORY LOG_LEVEL CONTROLLER_OPTIONS... PROGRAM [ARGS...]\n"
         "       ostarapcservice -install -serviceName=NAME [-displayName=TEXT] [-description=TEXT]\n"
-        "               [-user=ACCOUNT] [-directory=DIR] [-logLevel=LEVEL] -pcOptions=OPTION|PROGRAM [ARGS...]\n"
+        "               [-user=ACCOUNT] [-password=PASSWORD] [-directory=DIR] [-logLevel=LEVEL]\n"
+        "               -pcOptions=OPTION|PROGRAM [ARGS...]\n"
         "       ostarapcservice -uninstall -serviceName=NAME\n"
-        "\n"
-        "Runs one process controller as a systemd service (Type=notify): SIGTERM or SIGINT (Ctrl-C)\n"
-        "stop it, SIGHUP reports its status again.\n"
+        "\n",
+        out);
+    std::fputs(ServicePlatform::usageNotes(), out);
+    std::fputs(
         "\n"
         "Controller options (before PROGRAM):\n"
         "  -appId=ID          application identifier, the name ostaractl uses (default: PROGRAM,\n"
@@ -72,29 +73,13 @@ void printUsage(std::FILE* out)
         "\n"
         "LOG_LEVEL: All, Finest, Finer, Fine, Config, Info, Warning, Severe or Off.\n"
         "\n"
-        "Files: LOG_DIRECTORY/logs holds stdout.log, stderr.log and serviceYYYYMMDD.log; the\n"
-        "controller writes pcevent*.log and its trace to DIR/logs. Errors go to syslog under the\n"
-        "service name (journalctl -t SERVICE_NAME).\n"
-        "\n"
         "Exit status: the controller's: 0 stopped, 1 error, 2 the application asked to exit,\n"
         "70 internal error, 75 queue manager unavailable, 78 configuration error, 79 API error,\n"
-        "80 I/O error, 81 IPC error. -install and -uninstall return 0 or a negative result.\n",
+        "80 I/O error, 81 IPC error. -install and -uninstall return 0 or a negative result:\n"
+        "-1 no service name, -2 service name or -3 display name over 256 characters, -4 own path\n"
+        "unreadable, -5 service manager unavailable, -6 service not created, -7 bad arguments,\n"
+        "-8 not installed, -9 not the installer's.\n",
         out);
-}
-
-// The standard error the program was started with (a terminal or the journal), kept before the
-// streams go to the log directory; -1 when there was none.
-int startupError = -1;
-
-// One line on that stream for a start that failed: it is all a person at a terminal sees.
-void tellStarter(const std::string& line)
-{
-    if (startupError < 0) {
-        return;
-    }
-    std::string text = line + "\n";
-    ssize_t ignored = ::write(startupError, text.data(), text.size());
-    (void)ignored;
 }
 
 // The last line the controller wrote to stderr.log: the reason of a failed start, if it gave one.
@@ -145,13 +130,22 @@ KorrThreadSync* wakeServiceThread(const std::string& failureText)
     return m;
 }
 
-// How long systemd is asked to wait for a stop: the controller's own bounded stop and a margin
-// for the service's shutdown, not longer, so that TimeoutStopSec= still holds beyond it.
+// How long the service manager is asked to wait for a stop: the controller's own bounded stop and a margin
+// for the service's shutdown, not longer, so that its own stop time-out still holds beyond it.
 const unsigned int STOP_MARGIN_MS = 10000;
 std::atomic<unsigned int> stopWaitHint{static_cast<unsigned int>(ProcessController::STOP_LIMIT_MS) + STOP_MARGIN_MS};
 
-// The controller's words become the status line; while stopping each one also renews the
-// extension, so systemd hears progress rather than one long promise.
+// Sends the status as it stands; called with statusLock held. A failure goes to the service log.
+void sendStatusLocked()
+{
+    int error = ServiceDispatcher::setStatus(status);
+    if (error != 0) {
+        logLine("SetServiceStatus failed, reason: " + KorrUtils::getLastErrorMessage(error));
+    }
+}
+
+// The controller's words become the status detail; while stopping each one also advances the
+// check point and renews the wait hint, so the manager hears progress rather than one long promise.
 class StatusReporter : public ProcessControllerObserver
 {
 public:
@@ -159,18 +153,17 @@ public:
     {
         std::lock_guard<std::mutex> hold(statusLock);
         status.detail = description;
-        if (notifier) {
-            notifier->notify(status.notifyMessage());
+        if (status.currentState == ServiceStatus::STOP_PENDING) {
+            ++status.checkPoint;
         }
+        sendStatusLocked();
     }
 };
 
 void sendCurrentStatus()
 {
     std::lock_guard<std::mutex> hold(statusLock);
-    if (notifier) {
-        notifier->notify(status.notifyMessage());
-    }
+    sendStatusLocked();
 }
 
 } // namespace
@@ -185,7 +178,12 @@ const char* const LOG_LEVELS[] = {"All", "Finest", "Finer", "Fine", "Config", "I
 bool isLogLevel(const std::string& level)
 {
     for (const char* name : LOG_LEVELS) {
-        if (strcasecmp(level.c_str(), name) == 0) {
+        std::size_t length = std::strlen(name);
+        bool same = level.size() == length;
+        for (std::size_t i = 0; same && i < length; ++i) {
+            same = std::tolower(static_cast<unsigned char>(level[i])) == std::tolower(static_cast<unsigned char>(name[i]));
+        }
+        if (same) {
             return true;
         }
     }
@@ -222,27 +220,17 @@ std::string exitStatusMessage(int exitStatus, const std::string& name)
 void reportServiceStatus(unsigned int state, unsigned int controlsAccepted, unsigned int win32ExitCode,
                          unsigned int serviceSpecificExitCode, unsigned int checkPoint, unsigned int waitHint)
 {
-    bool sent = true;
-    int error = 0;
-    {
-        std::lock_guard<std::mutex> hold(statusLock);
-        if (state == ServiceStatus::STOP_PENDING && status.currentState != state) {
-            status.detail.clear();   // "Stopping" until the controller says how it goes
-        }
-        status.currentState = state;
-        status.controlsAccepted = controlsAccepted;
-        status.win32ExitCode = win32ExitCode;
-        status.serviceSpecificExitCode = serviceSpecificExitCode;
-        status.checkPoint = checkPoint;
-        status.waitHint = waitHint;
-        if (notifier) {
-            sent = notifier->notify(status.notifyMessage());
-            error = errno;
-        }
+    std::lock_guard<std::mutex> hold(statusLock);
+    if (state == ServiceStatus::STOP_PENDING && status.currentState != state) {
+        status.detail.clear();   // "Stopping" until the controller says how it goes
     }
-    if (!sent) {
-        logLine("SetServiceStatus failed, reason: " + KorrUtils::getLastErrorMessage(error));
-    }
+    status.currentState = state;
+    status.controlsAccepted = controlsAccepted;
+    status.win32ExitCode = win32ExitCode;
+    status.serviceSpecificExitCode = serviceSpecificExitCode;
+    status.checkPoint = checkPoint;
+    status.waitHint = waitHint;
+    sendStatusLocked();
 }
 
 void serviceControlHandler(unsigned int control)
@@ -250,14 +238,17 @@ void serviceControlHandler(unsigned int control)
     switch (control) {
     case ServiceStatus::CONTROL_STOP: {
         logLine("Service " + serviceName + " stop requested");
-        reportServiceStatus(ServiceStatus::STOP_PENDING, STOP_AND_SHUTDOWN, 0, 0, 0, stopWaitHint.load());
+        reportServiceStatus(ServiceStatus::STOP_PENDING, STOP_AND_SHUTDOWN, 0, 0, 1, stopWaitHint.load());
         KorrThreadSync* held = wakeServiceThread("Failed to notify of stop request, error: ");
         unsigned int current;
+        unsigned int checkPoint;
         {
             std::lock_guard<std::mutex> hold(statusLock);
             current = status.currentState;
+            checkPoint = status.checkPoint + 1;
         }
-        reportServiceStatus(current, STOP_AND_SHUTDOWN, 0, 0, 0, stopWaitHint.load());
+        // The service thread cannot have gone on yet (the monitor is held): still stopping.
+        reportServiceStatus(current, STOP_AND_SHUTDOWN, 0, 0, checkPoint, stopWaitHint.load());
         logLine("Service " + serviceName + " stop complete");
         if (held) {
             held->unlock();
@@ -268,7 +259,7 @@ void serviceControlHandler(unsigned int control)
         sendCurrentStatus();
         break;
     case ServiceStatus::CONTROL_SHUTDOWN: {
-        reportServiceStatus(ServiceStatus::STOP_PENDING, ServiceStatus::ACCEPT_SHUTDOWN, 0, 0, 0, 10000);
+        reportServiceStatus(ServiceStatus::STOP_PENDING, ServiceStatus::ACCEPT_SHUTDOWN, 0, 0, 1, 10000);
         KorrThreadSync* held = wakeServiceThread("Failed to notify of shutdown request, error: ");
         reportServiceStatus(ServiceStatus::STOPPED, ServiceStatus::ACCEPT_SHUTDOWN, 0, 0, 0, 0);
         logLine("Service " + serviceName + " shutdown accepted");
@@ -279,6 +270,7 @@ void serviceControlHandler(unsigned int control)
     }
     default:
         logLine("Service " + serviceName + " - unexpected control code " + std::to_string(control));
+        sendCurrentStatus();
         break;
     }
 }
@@ -289,7 +281,7 @@ int serviceMain()
     char** argv = savedArgv;
     if (argc < 5) {
         reportFailure("serviceMain", argv[1], "Insufficient service arguments");
-        tellStarter(std::string("ostarapcservice: ") + argv[1] + ": Insufficient service arguments: a service name, "
+        ServicePlatform::tellStarter(std::string("ostarapcservice: ") + argv[1] + ": Insufficient service arguments: a service name, "
                     "a log directory, a log level and the controller's program are needed (see --help)");
         return 1;
     }
@@ -299,14 +291,14 @@ int serviceMain()
     if (!isLogLevel(logLevel)) {
         std::string text = NLS::format(PC_MESSAGES, "ZRKPC0071_INVALID_LOG_LEVEL", logLevel, logLevelList());
         reportEvent(serviceName, text);
-        tellStarter(text);
+        ServicePlatform::tellStarter(text);
         return 78;
     }
     try {
         logDirectory = redirectStdStreams(logDirectory);
     } catch (const KorrException& e) {
         reportFailure("redirectStdStreams", serviceName, e.getMessage());
-        tellStarter(serviceName + ": redirectStdStreams failed with error " + e.getMessage());
+        ServicePlatform::tellStarter(serviceName + ": redirectStdStreams failed with error " + e.getMessage());
         return 1;
     }
     serviceLog = new ServiceLog(logDirectory + KorrUtils::separator() + "service%g.log", 1048576, 5, true, true);
@@ -329,14 +321,15 @@ int serviceMain()
     // mean the current directory, so none is added when the variable was empty.
     const std::string sep = KorrUtils::separator();
     std::string libraryPath = productRoot + sep + ".." + sep + "java" + sep + "lib" + "64";
-    std::string inherited = KorrUtils::getenv("LD_LIBRARY_PATH");
+    const std::string variable = ServicePlatform::libraryPathVariable();
+    std::string inherited = KorrUtils::getenv(variable);
     if (!inherited.empty()) {
         libraryPath += KorrUtils::pathSeparator() + inherited;
     }
     try {
-        KorrUtils::setenv("LD_LIBRARY_PATH", libraryPath);
+        KorrUtils::setenv(variable, libraryPath);
     } catch (const KorrException& e) {
-        serviceLog->log("Failed to set the LD_LIBRARY_PATH environment variable, reason: " + e.getMessage());
+        serviceLog->log("Failed to set the " + variable + " environment variable, reason: " + e.getMessage());
         serviceLog->close();
         return 1;
     }
@@ -349,16 +342,13 @@ int serviceMain()
         serviceLog->log("arg[" + std::to_string(i) + "] : " + argv[i]);
     }
 
-    // Descendants of the agent that outlive it become this process's children, and are collected.
-    if (!ChildReaper::start()) {
-        serviceLog->log("Unable to become a child subreaper, reason: " + KorrUtils::getLastErrorMessage());
-    }
+    ServicePlatform::prepareProcess(serviceLog);
     controller = new ProcessController(argc - 4, argv + 4);
     controller->setObserver(new StatusReporter());   // never deleted, like the controller
     stopWaitHint.store(static_cast<unsigned int>(controller->getStopLimit()) + STOP_MARGIN_MS);
     controller->setOutputLogDirectory(logDirectory);
 
-    if (!ServiceDispatcher::registerControlHandler(serviceControlHandler)) {
+    if (!ServiceDispatcher::registerControlHandler(serviceName, serviceControlHandler)) {
         serviceLog->log("Failed to register service control handler, reason: " + KorrUtils::getLastErrorMessage());
         serviceLog->close();
         return 1;
@@ -438,7 +428,7 @@ int serviceMain()
             if (!reason.empty()) {
                 text += (text.empty() ? "" : " ") + reason;
             }
-            tellStarter(NLS::format(PC_MESSAGES, "ZRKPC0072_START_FAILED", serviceName,
+            ServicePlatform::tellStarter(NLS::format(PC_MESSAGES, "ZRKPC0072_START_FAILED", serviceName,
                                     reason.empty() ? text : reason, logDirectory));
         }
         reportEvent(argv[1], text);
@@ -466,14 +456,30 @@ int serviceEntry(int argc, char** argv)
     if (std::strncmp(argv[1], "-install", 8) == 0) {
         return install(argc - 2, argv + 2);
     }
+    // "-console": the same service, run in the foreground without the service manager.
+    bool console = std::strcmp(argv[1], "-console") == 0;
+    if (console) {
+        consoleArgv.assign(argv, argv + argc);
+        consoleArgv.erase(consoleArgv.begin() + 1);
+        consoleArgv.push_back(nullptr);
+        argc -= 1;
+        argv = consoleArgv.data();
+        if (argc < 2) {
+            std::fputs("Insufficient arguments\n", stderr);
+            printUsage(stderr);
+            return 1;
+        }
+    }
     savedArgc = argc;
     savedArgv = argv;
-    startupError = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
-    notifier = SystemdNotifier::fromEnvironment();
+    ServicePlatform::keepStarterError();
     try {
-        return ServiceDispatcher::start(serviceMain);
+        return ServiceDispatcher::start(argv[1], console, serviceMain);
     } catch (const KorrException& e) {
         reportFailure("StartServiceCtrlDispatcher", argv[1], e.getMessage());
+        ServicePlatform::tellStarter(std::string("ostarapcservice: ") + argv[1] +
+                                     ": the service control dispatcher could not be started: " + e.getMessage() +
+                                     " (use -console to run outside the service manager)");
         return 1;
     }
 }

@@ -4,6 +4,7 @@
 
 #include "KorrException.h"
 #include "KorrThreadSyncImpl.h"
+#include "KorrUtils.h"
 #include "SecureFileHandler.h"
 #include "Synchronize.h"
 
@@ -43,8 +44,7 @@ ServiceLog::~ServiceLog()
 
 std::string ServiceLog::timeStamp(std::time_t when)
 {
-    struct tm utc = {};
-    gmtime_r(&when, &utc);
+    std::tm utc = KorrUtils::universalTime(when);
     char text[64];
     std::snprintf(text, sizeof text, "[%02d/%02d/%04d %02d:%02d:%02d GMT]", utc.tm_mday, utc.tm_mon + 1,
                   utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
@@ -53,8 +53,7 @@ std::string ServiceLog::timeStamp(std::time_t when)
 
 int ServiceLog::dateNumber(std::time_t when)
 {
-    struct tm local = {};
-    localtime_r(&when, &local);
+    std::tm local = KorrUtils::localTime(when);
     return (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
 }
 

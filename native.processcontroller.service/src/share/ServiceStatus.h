@@ -1,5 +1,5 @@
 // The status record a service reports to its service manager, with the state, control and
-// acceptance codes of that record, and its form as a systemd notification.
+// acceptance codes of that record (the Windows values; systemd gets them translated).
 #ifndef OSTARAPCSERVICE_SERVICESTATUS_H
 #define OSTARAPCSERVICE_SERVICESTATUS_H
 
@@ -22,6 +22,7 @@ public:
     static const unsigned int ACCEPT_SHUTDOWN = 4;
 
     // Controls a handler receives. On systemd SIGTERM and SIGINT are STOP, SIGHUP is INTERROGATE.
+    // Anything else a manager sends (user controls 128-255) is logged as unexpected.
     static const unsigned int CONTROL_STOP = 1;
     static const unsigned int CONTROL_INTERROGATE = 4;
     static const unsigned int CONTROL_SHUTDOWN = 5;
@@ -31,10 +32,6 @@ public:
 
     ServiceStatus();
 
-    // The notification systemd understands: READY=1 when running, STOPPING=1 and
-    // EXTEND_TIMEOUT_USEC= (the wait hint) when stopping, and always STATUS= in words: the
-    // controller's own description once it has given one, until the service has stopped.
-    std::string notifyMessage() const;
     // "Starting", "Running", "Stopping", "Stopped", or "State N" for anything else.
     static std::string stateText(unsigned int state);
 

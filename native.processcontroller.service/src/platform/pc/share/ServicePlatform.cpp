@@ -1,0 +1,51 @@
+#include "ServicePlatform.h"
+
+#include <io.h>
+
+namespace {
+
+int startupError = -1;   // the kept standard error, -1 when there was none
+
+} // namespace
+
+std::string ServicePlatform::libraryPathVariable()
+{
+    return "PATH";
+}
+
+void ServicePlatform::prepareProcess(ServiceLog*)
+{
+}
+
+void ServicePlatform::keepStarterError()
+{
+    // A service started by the manager has no standard error: _dup fails and nothing is kept.
+    if (_get_osfhandle(2) >= 0) {
+        startupError = _dup(2);
+    }
+}
+
+void ServicePlatform::tellStarter(const std::string& line)
+{
+    if (startupError < 0) {
+        return;
+    }
+    std::string text = line + "\n";
+    int ignored = _write(startupError, text.data(), static_cast<unsigned int>(text.size()));
+    (void)ignored;
+}
+
+const char* ServicePlatform::usageNotes()
+{
+    return "Runs one process controller as a Windows service: the service control manager starts it\n"
+           "(sc start NAME) and stops it (sc stop NAME); sc interrogate NAME re-reports its status.\n"
+           "Run from a prompt, it needs -console as its first argument: the same service then runs in\n"
+           "the foreground without the manager, and Ctrl-C or Ctrl-Break stops it. -install registers\n"
+           "the service (own process, started automatically) with the command line above; -uninstall\n"
+           "removes it again (stop it first).\n"
+           "\n"
+           "Files: LOG_DIRECTORY\\logs holds stdout.log, stderr.log and serviceYYYYMMDD.log; the\n"
+           "controller writes pcevent*.log and its trace to DIR\\logs. A non-zero exit status is\n"
+           "reported as an error event (id 0xC0020001) under the service name in the Application\n"
+           "event log, and as the service-specific exit code (sc query NAME).\n";
+}
