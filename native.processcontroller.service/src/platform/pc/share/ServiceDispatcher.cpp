@@ -20,6 +20,7 @@ std::atomic<int> procedureResult{1};
 std::atomic<ServiceDispatcher::ControlHandler> handler{nullptr};
 bool consoleMode = false;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;            // set on registration, before any status
+std::atomic<bool> stoppedReported{false};                // a STOPPED status reached the manager
 std::mutex consoleLock;                                  // console mode: a stop before registration
 bool consoleStopPending = false;                         // guarded by consoleLock
 
@@ -32,10 +33,31 @@ DWORD WINAPI controlHandlerEx(DWORD control, DWORD, LPVOID, LPVOID)
     return NO_ERROR;
 }
 
+DWORD WINAPI ignoreControl(DWORD, DWORD, LPVOID, LPVOID)
+{
+    return NO_ERROR;
+}
+
 void WINAPI serviceMainEntry(DWORD, LPSTR*)
 {
     // The arguments the manager passes are not used: the registered command line has them all.
-    procedureResult.store(serviceProcedure());
+    int result = serviceProcedure();
+    procedureResult.store(result);
+    // A procedure that ended without reporting STOPPED (it failed before or while starting)
+    // would leave the manager waiting for the start to time out; it hears the outcome now.
+    if (!stoppedReported.load()) {
+        if (!statusHandle) {
+            statusHandle = ::RegisterServiceCtrlHandlerExA(dispatchedName.c_str(), ignoreControl, nullptr);
+        }
+        if (statusHandle) {
+            SERVICE_STATUS status = {};
+            status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+            status.dwCurrentState = SERVICE_STOPPED;
+            status.dwWin32ExitCode = result != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+            status.dwServiceSpecificExitCode = static_cast<DWORD>(result);
+            ::SetServiceStatus(statusHandle, &status);
+        }
+    }
 }
 
 // Console mode: Ctrl-C, Ctrl-Break and closing the console are the control STOP, delivered on
@@ -135,6 +157,9 @@ int ServiceDispatcher::setStatus(const ServiceStatus& s)
     if (!::SetServiceStatus(statusHandle, &status)) {
         int error = static_cast<int>(::GetLastError());
         return error != 0 ? error : ERROR_INVALID_HANDLE;
+    }
+    if (s.currentState == ServiceStatus::STOPPED) {
+        stoppedReported.store(true);
     }
     return 0;
 }

@@ -2,7 +2,8 @@
 // service, whose procedure runs on the manager's service thread; the control handler
 // (RegisterServiceCtrlHandlerA) and SetServiceStatus. In console mode there is no manager: the
 // procedure runs on a thread of its own, Ctrl-C, Ctrl-Break and closing the console become
-// the control STOP, and status reports go nowhere.
+// the control STOP, and status reports go nowhere. A procedure that returns without having
+// reported STOPPED has its result reported as STOPPED for it, so the manager never waits in vain.
 #ifndef OSTARAPCSERVICE_SERVICEDISPATCHER_H
 #define OSTARAPCSERVICE_SERVICEDISPATCHER_H
 
