@@ -181,7 +181,8 @@ bool isLogLevel(const std::string& level)
         std::size_t length = std::strlen(name);
         bool same = level.size() == length;
         for (std::size_t i = 0; same && i < length; ++i) {
-            same = std::tolower(static_cast<unsigned char>(level[i])) == std::tolower(static_cast<unsigned char>(name[i]));
+            same = std::tolower(static_cast<unsigned char>(level[i])) ==
+                   std::tolower(static_cast<unsigned char>(name[i]));
         }
         if (same) {
             return true;
@@ -281,8 +282,9 @@ int serviceMain()
     char** argv = savedArgv;
     if (argc < 5) {
         reportFailure("serviceMain", argv[1], "Insufficient service arguments");
-        ServicePlatform::tellStarter(std::string("ostarapcservice: ") + argv[1] + ": Insufficient service arguments: a service name, "
-                    "a log directory, a log level and the controller's program are needed (see --help)");
+        ServicePlatform::tellStarter(std::string("ostarapcservice: ") + argv[1] +
+                                     ": Insufficient service arguments: a service name, a log directory, "
+                                     "a log level and the controller's program are needed (see --help)");
         return 1;
     }
     serviceName = argv[1];
@@ -479,7 +481,7 @@ int serviceEntry(int argc, char** argv)
         reportFailure("StartServiceCtrlDispatcher", argv[1], e.getMessage());
         ServicePlatform::tellStarter(std::string("ostarapcservice: ") + argv[1] +
                                      ": the service control dispatcher could not be started: " + e.getMessage() +
-                                     " (use -console to run outside the service manager)");
+                                     " (see --help for -console)");
         return 1;
     }
 }

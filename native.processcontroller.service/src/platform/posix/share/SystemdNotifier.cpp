@@ -81,10 +81,12 @@ std::string SystemdNotifier::statusMessage(const ServiceStatus& status)
     } else if (status.currentState == ServiceStatus::STOP_PENDING) {
         message += "STOPPING=1\n";
         if (status.waitHint > 0) {
-            message += "EXTEND_TIMEOUT_USEC=" + std::to_string(static_cast<unsigned long long>(status.waitHint) * 1000) + "\n";
+            unsigned long long microseconds = static_cast<unsigned long long>(status.waitHint) * 1000;
+            message += "EXTEND_TIMEOUT_USEC=" + std::to_string(microseconds) + "\n";
         }
     }
-    message += "STATUS=" + (status.currentState != ServiceStatus::STOPPED && !status.detail.empty() ? status.detail : ServiceStatus::stateText(status.currentState));
+    bool described = status.currentState != ServiceStatus::STOPPED && !status.detail.empty();
+    message += "STATUS=" + (described ? status.detail : ServiceStatus::stateText(status.currentState));
     if (status.win32ExitCode == ServiceStatus::SERVICE_SPECIFIC_ERROR) {
         message += ", exit status " + std::to_string(status.serviceSpecificExitCode);
     } else if (status.win32ExitCode != 0) {
