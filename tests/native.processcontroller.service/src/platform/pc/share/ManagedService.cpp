@@ -37,19 +37,20 @@ void end(DWORD pid)
     }
 }
 
-void CALLBACK notified(void* parameter)
+} // namespace
+
+void CALLBACK ManagedService::notified(void* parameter)
 {
     SERVICE_NOTIFYW* n = static_cast<SERVICE_NOTIFYW*>(parameter);
-    if (n->dwNotificationStatus == ERROR_SUCCESS) {
-        static_cast<std::vector<SERVICE_STATUS_PROCESS>*>(n->pContext)->push_back(n->ServiceStatus);
+    Sink* sink = static_cast<Sink*>(n->pContext);
+    if (n == sink->current && n->dwNotificationStatus == ERROR_SUCCESS) {
+        sink->seen.push_back(n->ServiceStatus);
     }
 }
 
-} // namespace
-
 ManagedService::ManagedService(const std::string& base, const std::string& properties)
     : name(base + std::to_string(GetCurrentProcessId())),
-      manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)), service(nullptr), lastPid(0)
+      manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)), service(nullptr), lastPid(0), sink(new Sink)
 {
     CreateDirectoryA(file("work").c_str(), nullptr);
     temp.write("agent.properties", properties);
@@ -58,6 +59,10 @@ ManagedService::ManagedService(const std::string& base, const std::string& prope
 
 ManagedService::~ManagedService()
 {
+    sink->current = nullptr;
+    for (SC_HANDLE h : watchHandles) {
+        CloseServiceHandle(h);
+    }
     if (service) {
         // Asked to stop first; what does not end in time is ended, then the service deleted.
         SERVICE_STATUS ignored;
@@ -143,60 +148,60 @@ void ManagedService::release()
 void ManagedService::arm(DWORD mask)
 {
     DWORD current = status().dwCurrentState;
-    notifications.emplace_back();
-    SERVICE_NOTIFYW& n = notifications.back();
-    n.dwVersion = SERVICE_NOTIFY_STATUS_CHANGE;
-    n.pfnNotifyCallback = notified;
-    n.pContext = &seen;
-    // The current state is left out, or the manager would report it at once. Wine frees the
-    // handle's previous registration just after delivering it: a moment later it is free.
-    DWORD result = ERROR_ALREADY_REGISTERED;
-    for (int i = 0; i < 100 && result == ERROR_ALREADY_REGISTERED; ++i) {
-        result = NotifyServiceStatusChangeW(service, (ALL_STATES | mask) & ~bitOf(current), &n);
-        if (result == ERROR_ALREADY_REGISTERED) {
-            Sleep(10);
-        }
-    }
+    SC_HANDLE h = OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS);
+    ASSERT_NE(nullptr, h) << "OpenServiceA failed: " << GetLastError();
+    watchHandles.push_back(h);
+    SERVICE_NOTIFYW* n = new SERVICE_NOTIFYW();
+    n->dwVersion = SERVICE_NOTIFY_STATUS_CHANGE;
+    n->pfnNotifyCallback = notified;
+    n->pContext = sink;
+    sink->current = n;
+    // The current state is left out, or the manager would report it at once.
+    DWORD result = NotifyServiceStatusChangeW(h, (ALL_STATES | mask) & ~bitOf(current), n);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), result) << "NotifyServiceStatusChangeW failed";
 }
 
 std::vector<SERVICE_STATUS_PROCESS> ManagedService::collect(DWORD until, int timeoutMs)
 {
-    seen.clear();
+    sink->seen.clear();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<SERVICE_STATUS_PROCESS> states;
-    int shownUnnotified = 0, deadFor = 0;
+    // A state is recorded once however it was learnt; true when it is one awaited.
+    auto add = [&](const SERVICE_STATUS_PROCESS& s) {
+        if (states.empty() || states.back().dwCurrentState != s.dwCurrentState) {
+            states.push_back(s);
+        }
+        return (bitOf(s.dwCurrentState) & until) != 0;
+    };
+    int deadFor = 0;
     while (std::chrono::steady_clock::now() < deadline) {
         // Notifications arrive as calls on this thread while it waits alertably.
-        if (SleepEx(100, TRUE) == WAIT_IO_COMPLETION && !seen.empty()) {
-            states.insert(states.end(), seen.begin(), seen.end());
-            seen.clear();
-            if (states.back().dwProcessId) {
-                lastPid = states.back().dwProcessId;
+        if (SleepEx(100, TRUE) == WAIT_IO_COMPLETION && !sink->seen.empty()) {
+            std::vector<SERVICE_STATUS_PROCESS> arrived;
+            arrived.swap(sink->seen);
+            bool done = false;
+            for (const SERVICE_STATUS_PROCESS& s : arrived) {
+                done = add(s) || done;
             }
-            if (bitOf(states.back().dwCurrentState) & until) {
+            if (done) {
                 return states;
             }
+            // Wine reports only changes after a registration, Windows also the state at
+            // registration: what changed in between is read once registered again.
             arm(0);
+            if (add(status())) {
+                return states;
+            }
         }
         SERVICE_STATUS_PROCESS now = status();
         if (now.dwProcessId) {
             lastPid = now.dwProcessId;
         }
-        // A state awaited that the manager shows but has not notified within a second counts.
-        if (bitOf(now.dwCurrentState) & until) {
-            if (++shownUnnotified > 10) {
-                states.push_back(now);
-                return states;
-            }
-        } else {
-            shownUnnotified = 0;
-        }
         // The manager may take a moment to notice; two seconds without STOPPED is a fault.
         deadFor = lastPid && !alive(lastPid) && now.dwCurrentState != SERVICE_STOPPED ? deadFor + 1 : 0;
         if (deadFor > 20) {
             ADD_FAILURE() << "the process of service " << name << " ended while the manager shows state "
-                          << now.dwCurrentState << "; service log:\n"
+                          << now.dwCurrentState << "; its standard error:\n"
                           << read("logs/stderr.log");
             return states;
         }

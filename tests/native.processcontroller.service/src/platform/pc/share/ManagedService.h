@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <list>
 #include <string>
 #include <vector>
 
@@ -57,13 +56,22 @@ private:
     std::vector<SERVICE_STATUS_PROCESS> collect(DWORD until, int timeoutMs);
     void endAgents() const;
 
+    // Where notifications land. Each registration has a handle of its own (a handle takes one
+    // at a time); only the latest one counts. Sink and registrations are never freed: the
+    // manager may still deliver to one after this object has gone.
+    struct Sink
+    {
+        std::vector<SERVICE_STATUS_PROCESS> seen;
+        SERVICE_NOTIFYW* current = nullptr;
+    };
+    static void CALLBACK notified(void* parameter);
+
     TempDir temp;
     SC_HANDLE manager;
     SC_HANDLE service;
     DWORD lastPid;
-    std::vector<SERVICE_STATUS_PROCESS> seen;
-    // Registrations live until the handle is closed: the manager may still write to them.
-    std::list<SERVICE_NOTIFYW> notifications;
+    Sink* sink;
+    std::vector<SC_HANDLE> watchHandles;
 };
 
 #endif

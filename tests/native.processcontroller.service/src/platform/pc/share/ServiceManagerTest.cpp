@@ -98,8 +98,13 @@ TEST(ServiceManagerTest, InstallRegistersTheServiceOnceAndUninstallRemovesIt)
     ProgramResult again = s.install({});
     EXPECT_EQ(-6, again.exitCode) << again.output;
     EXPECT_EQ(0u, again.output.find("ZRKPC0017E")) << again.output;
-
+    // A name the manager would take but no operator could use again is refused the same way.
     std::string program = windowsPath(std::string(OSTARA_BIN_DIR) + "/ostarapcservice.exe");
+    ProgramResult slashed =
+        runProgram({program, "-install", "-serviceName=ostara\\bad", "-pcOptions=-appId=x", "java"}, LIMIT_MS);
+    EXPECT_EQ(-6, slashed.exitCode) << slashed.output;
+    EXPECT_EQ(0u, slashed.output.find("ZRKPC0017E")) << slashed.output;
+
     s.release();
     ProgramResult removed = runProgram({program, "-uninstall", "-serviceName=" + s.name}, LIMIT_MS);
     EXPECT_EQ(0, removed.exitCode) << removed.output;
@@ -212,6 +217,14 @@ TEST(ServiceManagerTest, AnAgentEndingWithAConfigurationErrorStopsTheServiceWith
     EXPECT_EQ(78u, states.back().dwServiceSpecificExitCode);
     EXPECT_GE(findLine(s.serviceLog(), "ProcessController shutdown, exit status: 78"), 0);
     expectOneEvent(events, s.name, "ZRKPC0054_CONFIG_ERROR");
+
+    // A bad properties value ends the service with 78 at once, before any agent starts.
+    ManagedService bad("ostaraBadValue", properties(qmgr, "maxRestartCount=-5\n"));
+    ASSERT_EQ(0, bad.install({}).exitCode);
+    states = bad.watch(SERVICE_NOTIFY_STOPPED, 20000, [&] { StartServiceA(bad.handle(), 0, nullptr); });
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(78u, states.back().dwServiceSpecificExitCode);
+    EXPECT_EQ("", bad.read("work/sample-agent.log"));
 }
 
 // The restart budget end to end: five quick failures (four restarts) stop the service, with the
