@@ -155,7 +155,7 @@ if [ "$check" = no ] && [ -t 0 ]; then
   echo "The service $service is running under Wine's service manager. In another terminal:"
   echo "  $(show "$wine_run") sc query $service"
   echo "  $(show "$wine_run") $(show "$bin/ostaractl.exe") $app status"
-  read -r -p "Press Enter to stop and uninstall it. " _
+  read -r -p "Press Enter to stop and uninstall it. " _ || true
 fi
 
 echo "$ sc stop $service"

@@ -221,7 +221,12 @@ TEST(ServiceManagerTest, AnAgentEndingWithAConfigurationErrorStopsTheServiceWith
     // A bad properties value ends the service with 78 at once, before any agent starts.
     ManagedService bad("ostaraBadValue", properties(qmgr, "maxRestartCount=-5\n"));
     ASSERT_EQ(0, bad.install({}).exitCode);
-    states = bad.watch(SERVICE_NOTIFY_STOPPED, 20000, [&] { StartServiceA(bad.handle(), 0, nullptr); });
+    states = bad.watch(SERVICE_NOTIFY_STOPPED, 20000, [&] {
+        // Wine fails the start of a service that stops while starting with 1053; Windows starts it.
+        if (!StartServiceA(bad.handle(), 0, nullptr)) {
+            EXPECT_TRUE(underWine() && GetLastError() == ERROR_SERVICE_REQUEST_TIMEOUT) << GetLastError();
+        }
+    });
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(78u, states.back().dwServiceSpecificExitCode);
     EXPECT_EQ("", bad.read("work/sample-agent.log"));
