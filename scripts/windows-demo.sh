@@ -59,7 +59,8 @@ done
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 unset VEXIL_SIM_DIR
 show() { case "$1" in "$repo"/*) echo "${1#"$repo"/}" ;; *) echo "$1" ;; esac; }
-wine_() { "$wine_run" "$@" </dev/null 2>&1 | tr -d '\r'; }
+# Each Wine command has a minute at most, so that a hung one fails the demo instead of holding it.
+wine_() { timeout 60 "$wine_run" "$@" </dev/null 2>&1 | tr -d '\r'; }
 
 if [ "$check" = yes ]; then
   demo=$build_dir/windows-demo-check

@@ -137,6 +137,12 @@ SERVICE_STATUS_PROCESS ManagedService::status() const
     return s;
 }
 
+bool ManagedService::running() const
+{
+    SERVICE_STATUS_PROCESS now = status();
+    return now.dwCurrentState == SERVICE_RUNNING && alive(now.dwProcessId);
+}
+
 void ManagedService::release()
 {
     if (service) {

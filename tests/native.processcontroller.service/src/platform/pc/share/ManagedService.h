@@ -38,6 +38,8 @@ public:
         return collect(until, timeoutMs);
     }
     SERVICE_STATUS_PROCESS status() const;
+    // RUNNING, and its process is alive (Wine never notices a service process that died).
+    bool running() const;
     SC_HANDLE handle() const { return service; }
     // Closes this object's handle, which would keep a deleted service registered.
     void release();

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <chrono>
+
 #include "EventWatch.h"
 #include "ManagedService.h"
 #include "NLS.h"
@@ -27,13 +29,19 @@ std::string properties(const std::string& qmgr, const std::string& more = "")
     return "agentQMgr=" + qmgr + "\nagentQMgrRetryInterval=1\n" + more;
 }
 
-// Asks ostaractl for the status until it holds text; the last answer either way.
+// Asks ostaractl for the status until it holds text, for at most a minute and while the
+// service runs; the last answer either way.
 ProgramResult statusOnceItSays(const ManagedService& s, const std::string& text)
 {
     ProgramResult status = {-1, ""};
-    for (int i = 0; i < 300; ++i) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LIMIT_MS);
+    while (std::chrono::steady_clock::now() < deadline) {
         status = s.ostaractl("status");
         if (status.exitCode == 0 && status.output.find(text) != std::string::npos) {
+            break;
+        }
+        if (!s.running()) {
+            status.output += "(the service is no longer running)";
             break;
         }
         Sleep(100);
