@@ -27,14 +27,24 @@ bool alive(DWORD pid)
     return running;
 }
 
-void end(DWORD pid)
+// Ends the process pid when it still runs the program named program: an id seen earlier may
+// name another process by now.
+void end(DWORD pid, const std::string& program)
 {
-    HANDLE h = pid ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr;
-    if (h) {
+    HANDLE h = pid ? OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid)
+                   : nullptr;
+    if (!h) {
+        return;
+    }
+    char image[MAX_PATH];
+    DWORD size = sizeof image;
+    std::string path = QueryFullProcessImageNameA(h, 0, image, &size) ? std::string(image, size) : "";
+    if (path.size() > program.size() && _stricmp(path.c_str() + path.size() - program.size(), program.c_str()) == 0 &&
+        path[path.size() - program.size() - 1] == '\\') {
         TerminateProcess(h, 1);
         WaitForSingleObject(h, 10000);
-        CloseHandle(h);
     }
+    CloseHandle(h);
 }
 
 } // namespace
@@ -59,6 +69,9 @@ ManagedService::ManagedService(const std::string& base, const std::string& prope
 
 ManagedService::~ManagedService()
 {
+    if (DWORD pid = status().dwProcessId) {
+        lastPid = pid;
+    }
     sink->current = nullptr;
     for (SC_HANDLE h : watchHandles) {
         CloseServiceHandle(h);
@@ -74,7 +87,7 @@ ManagedService::~ManagedService()
                 Sleep(50);
             }
         }
-        end(lastPid);
+        end(lastPid, "ostarapcservice.exe");
         endAgents();
         DeleteService(service);
         CloseServiceHandle(service);
@@ -234,7 +247,7 @@ void ManagedService::endAgents() const
     for (const std::string& line : readLines(file("work\\sample-agent.log"))) {
         size_t at = line.find(" pid=");
         if (at != std::string::npos) {
-            end(static_cast<DWORD>(std::strtoul(line.c_str() + at + 5, nullptr, 10)));
+            end(static_cast<DWORD>(std::strtoul(line.c_str() + at + 5, nullptr, 10)), "java.exe");
         }
     }
 }

@@ -63,7 +63,10 @@ void expectOneEvent(const EventWatch& events, const std::string& service, const 
 {
     std::string text = NLS::format(CATALOGUE, key, service);
     std::vector<std::string> reported = events.eventsOf(service);
-    ASSERT_EQ(1u, reported.size()) << "events under " << service;
+    ASSERT_EQ(1u, reported.size()) << "events under " << service
+                                    << (underWine() ? " (Wine shows them only in " OSTARA_WINE_SERVICES_LOG
+                                                      ", when wine-run.sh started the wineserver)"
+                                                    : "");
     if (underWine()) {
         EXPECT_EQ("L\"" + service + "\"\n" + asWineQuotes(text), reported[0]);
     } else {
