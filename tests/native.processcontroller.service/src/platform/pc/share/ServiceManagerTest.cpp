@@ -266,6 +266,32 @@ TEST(ServiceManagerTest, AnAgentFailingFiveTimesQuicklyStopsTheServiceWhenTheRes
     expectOneEvent(events, s.name, "ZRKPC0061_GENERAL_ERROR");
 }
 
+// A stop sent the moment the manager lets one through (it refuses them while the service is
+// START_PENDING: 1061, under Wine 1052) ends the service cleanly rather than being lost.
+TEST(ServiceManagerTest, AStopAsEarlyAsTheManagerAllowsIsNotLost)
+{
+    VexilDaemon daemon(SERVICE_SIM_DIR);
+    std::string qmgr = queueManager("QMEARLY");
+    ASSERT_TRUE(daemon.start(qmgr));
+    ManagedService s("ostaraEarly", properties(qmgr));
+    ASSERT_EQ(0, s.install({}).exitCode);
+    std::vector<SERVICE_STATUS_PROCESS> states = s.watch(SERVICE_NOTIFY_STOPPED, LIMIT_MS, [&] {
+        ASSERT_TRUE(StartServiceA(s.handle(), 0, nullptr)) << GetLastError();
+        SERVICE_STATUS stopping{};
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LIMIT_MS);
+        BOOL sent = FALSE;
+        while (!(sent = ControlService(s.handle(), SERVICE_CONTROL_STOP, &stopping)) &&
+               (GetLastError() == ERROR_SERVICE_CANNOT_ACCEPT_CTRL || GetLastError() == ERROR_INVALID_SERVICE_CONTROL) &&
+               std::chrono::steady_clock::now() < deadline) {
+        }
+        EXPECT_TRUE(sent) << GetLastError();
+    });
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), states.back().dwCurrentState);
+    EXPECT_EQ(0u, states.back().dwWin32ExitCode);
+    EXPECT_GE(findLine(s.serviceLog(), "Service " + s.name + " exiting"), 0);
+}
+
 // Windows notices a service process that ends without reporting STOPPED (1067).
 TEST(ServiceManagerTest, AServiceWhoseProcessDiesIsReportedStopped)
 {
