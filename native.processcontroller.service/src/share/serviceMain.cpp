@@ -271,7 +271,6 @@ void serviceControlHandler(unsigned int control)
     }
     default:
         logLine("Service " + serviceName + " - unexpected control code " + std::to_string(control));
-        sendCurrentStatus();
         break;
     }
 }
