@@ -2,7 +2,8 @@
 
 ServiceStatus::ServiceStatus()
     : serviceType(OWN_PROCESS), currentState(STOPPED), controlsAccepted(0), win32ExitCode(0),
-      serviceSpecificExitCode(0), checkPoint(0), waitHint(0)
+      serviceSpecificExitCode(0), checkPoint(0), waitHint(0),
+      stopRecorded(false)
 {
 }
 
@@ -20,4 +21,25 @@ std::string ServiceStatus::stateText(unsigned int state)
     default:
         return "State " + std::to_string(state);
     }
+}
+
+bool ServiceStatus::record(unsigned int state, unsigned int accepted, unsigned int exitCode, unsigned int specificCode,
+                           unsigned int point, unsigned int hint)
+{
+    if (stopRecorded && (state == START_PENDING || state == RUNNING)) {
+        return false;
+    }
+    if (state == STOP_PENDING) {
+        if (currentState != state) {
+            detail.clear();   // "Stopping" until the controller says how it goes
+        }
+        stopRecorded = true;
+    }
+    currentState = state;
+    controlsAccepted = accepted;
+    win32ExitCode = exitCode;
+    serviceSpecificExitCode = specificCode;
+    checkPoint = point;
+    waitHint = hint;
+    return true;
 }

@@ -35,6 +35,12 @@ public:
     // "Starting", "Running", "Stopping", "Stopped", or "State N" for anything else.
     static std::string stateText(unsigned int state);
 
+    // Takes a report's fields. Once STOP_PENDING or a STOPPED after it has been recorded, a
+    // START_PENDING or RUNNING is refused (false, nothing changes): the service thread's own
+    // progress must never hide a stop that the control handler has reported.
+    bool record(unsigned int state, unsigned int controlsAccepted, unsigned int win32ExitCode,
+                unsigned int serviceSpecificExitCode, unsigned int checkPoint, unsigned int waitHint);
+
     unsigned int serviceType;
     unsigned int currentState;
     unsigned int controlsAccepted;
@@ -43,6 +49,7 @@ public:
     unsigned int checkPoint;
     unsigned int waitHint;   // milliseconds
     std::string detail;      // what the controller last said it does; empty before
+    bool stopRecorded;       // a stop (STOP_PENDING) has been recorded
 };
 
 #endif

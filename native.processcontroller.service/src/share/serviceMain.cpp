@@ -222,16 +222,9 @@ void reportServiceStatus(unsigned int state, unsigned int controlsAccepted, unsi
                          unsigned int serviceSpecificExitCode, unsigned int checkPoint, unsigned int waitHint)
 {
     std::lock_guard<std::mutex> hold(statusLock);
-    if (state == ServiceStatus::STOP_PENDING && status.currentState != state) {
-        status.detail.clear();   // "Stopping" until the controller says how it goes
+    if (status.record(state, controlsAccepted, win32ExitCode, serviceSpecificExitCode, checkPoint, waitHint)) {
+        sendStatusLocked();
     }
-    status.currentState = state;
-    status.controlsAccepted = controlsAccepted;
-    status.win32ExitCode = win32ExitCode;
-    status.serviceSpecificExitCode = serviceSpecificExitCode;
-    status.checkPoint = checkPoint;
-    status.waitHint = waitHint;
-    sendStatusLocked();
 }
 
 void serviceControlHandler(unsigned int control)
