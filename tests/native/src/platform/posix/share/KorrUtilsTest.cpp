@@ -3,6 +3,8 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -350,25 +352,57 @@ TEST(KorrUtilsTest, NonRootUserSeesItsOwnIdentityAndLimits)
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// Runs the session check in a grandchild that leads no process group, in a session of its
+// own whose controlling terminal is a fresh pseudo-terminal (withTerminal) or none, so the
+// result does not depend on where the test was started. Prints "<leader before> <after>".
+static int checkSessionInGrandchild(bool withTerminal)
+{
+    if (::setsid() < 0) {
+        return 3;
+    }
+    if (withTerminal) {
+        int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+            return 4;
+        }
+        // A session leader opening a terminal without O_NOCTTY acquires it.
+        int slave = ::open(::ptsname(master), O_RDWR);
+        if (slave < 0) {
+            return 5;
+        }
+    }
+    std::fflush(stdout);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        bool leaderBefore = getsid(0) == getpid();
+        KorrUtils::newProcessSession();
+        KorrUtils::newProcessSession(); // a leader by now, or kept: either way nothing more
+        std::printf("%d %d\n", leaderBefore ? 1 : 0, getsid(0) == getpid() ? 1 : 0);
+        std::fflush(stdout);
+        ::_exit(0);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : 6;
+}
+
 OSTARA_TEST_CHILD_ROLE(newSession)
 {
     (void)argc;
-    (void)argv;
-    bool leaderBefore = getsid(0) == getpid();
-    KorrUtils::newProcessSession();
-    KorrUtils::newProcessSession(); // already a leader: ignored
-    std::printf("%d %d\n", leaderBefore ? 1 : 0, getsid(0) == getpid() ? 1 : 0);
-    return 0;
+    return checkSessionInGrandchild(std::string(argv[1]) == "terminal");
 }
 
-TEST(KorrUtilsTest, NewProcessSessionLeavesTheCallersSession)
+// Without a controlling terminal the program leaves its starter's session; from a terminal it
+// stays in it, so that Ctrl-C there still reaches it.
+TEST(KorrUtilsTest, NewProcessSessionLeavesTheCallersSessionOnlyWithoutATerminal)
 {
-    SpawnedChild child("newSession", {});
-    int status = child.wait(30000);
-    ASSERT_NE(status, -1);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(child.output(), "0 1\n");
+    for (const char* mode : {"none", "terminal"}) {
+        SpawnedChild child("newSession", {mode});
+        int status = child.wait(30000);
+        ASSERT_NE(status, -1) << mode;
+        ASSERT_TRUE(WIFEXITED(status)) << mode;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << mode;
+        EXPECT_EQ(child.output(), std::string(mode) == "none" ? "0 1\n" : "0 0\n") << mode;
+    }
 }
 
 // A log file name that is a symbolic link is not written through, however it got there.
