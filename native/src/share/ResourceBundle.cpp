@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cctype>
 #include <fstream>
-#include <locale>
 #include <mutex>
 #include <sstream>
 
@@ -78,11 +77,7 @@ ResourceBundle ResourceBundle::getBundle(const std::string& name)
         return ResourceBundle(name, cached);
     }
     traceModerate("Instantiating bundle for first time");
-    bool failed = false;
-    std::string localeName = defaultLocaleName(failed);
-    if (failed) {
-        traceModerate("Caught exception determining locale");
-    }
+    std::string localeName = defaultLocaleName();
     // Loaded outside the lock: loading may log, and logging may format messages.
     std::shared_ptr<const Messages> loaded = load(name, localeName);
     std::lock_guard<std::mutex> hold(cache().lock);
@@ -144,19 +139,26 @@ std::string ResourceBundle::messagesDirectory()
     return root.empty() ? std::string("../lodin/lib/messages/") : root + "/lib/messages/";
 }
 
-// Determined once per process: the locale machinery of the C library is not safe to enter
-// from several threads at once, and the user's locale does not change while we run.
-std::string ResourceBundle::defaultLocaleName(bool& failed)
+// The language of messages, as the C library would choose it (LC_ALL, then LC_MESSAGES, then
+// LANG), read straight from the environment: loading the locale itself costs more than the
+// rest of a catalogue lookup and tells nothing more about the language. Read once per process.
+std::string ResourceBundle::defaultLocaleName()
 {
-    static const std::pair<std::string, bool> determined = [] {
-        try {
-            return std::make_pair(std::locale("").name(), false);
-        } catch (...) {
-            return std::make_pair(std::string(), true);
-        }
-    }();
-    failed = determined.second;
-    return determined.first;
+    static const std::string determined =
+        messagesLocaleName(KorrUtils::getenv("LC_ALL"), KorrUtils::getenv("LC_MESSAGES"), KorrUtils::getenv("LANG"));
+    return determined;
+}
+
+std::string ResourceBundle::messagesLocaleName(const std::string& lcAll, const std::string& lcMessages,
+                                               const std::string& lang)
+{
+    if (!lcAll.empty()) {
+        return lcAll;
+    }
+    if (!lcMessages.empty()) {
+        return lcMessages;
+    }
+    return lang.empty() ? std::string("C") : lang;
 }
 
 void ResourceBundle::parse(const std::string& content, Messages& into)

@@ -58,6 +58,15 @@ TEST(ResourceBundleTest, LanguageSuffixTable)
     EXPECT_EQ(ResourceBundle::languageSuffix("sv_SE"), ".properties");
 }
 
+// The C library's order for the messages category; an empty variable counts as unset.
+TEST(ResourceBundleTest, MessagesLanguageIsLcAllThenLcMessagesThenLang)
+{
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("fr_FR", "de_DE", "ja_JP"), "fr_FR");
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("", "de_DE.UTF-8", "ja_JP"), "de_DE.UTF-8");
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("", "", "ja_JP"), "ja_JP");
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("", "", ""), "C");
+}
+
 TEST(ResourceBundleTest, ParsesOnlyProductKeysFirstDefinitionWinsAndLinesContinue)
 {
     std::map<std::string, std::string> m;
