@@ -87,6 +87,10 @@ TEST(ResourceBundleTest, ParsesOnlyProductKeysFirstDefinitionWinsAndLinesContinu
     EXPECT_EQ(m["ZRKX_C"], "one twothree");
     EXPECT_EQ(m["ZRKX_D"], "\\u00e9");
     EXPECT_EQ(m.count("ZRKX_A.explanation"), 0u);
+
+    std::map<std::string, std::string> last;   // no line feed at the end; nothing to continue with
+    ResourceBundle::parse("ZRKX_E=end\\", last);
+    EXPECT_EQ(last["ZRKX_E"], "end\\");
 }
 
 TEST_F(CatalogueFixture, LanguageFileFallsBackToDefaultFile)
