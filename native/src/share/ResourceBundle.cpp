@@ -66,6 +66,11 @@ bool readFile(const std::string& path, std::string& content)
     return complete;
 }
 
+bool endsWith(std::string_view text, std::string_view end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 // The line that starts at `at` (without its line feed) and where the next one starts; false
 // once nothing is left, as std::getline reports.
 bool nextLine(const std::string& content, std::size_t& at, std::string_view& line)
@@ -197,12 +202,13 @@ void ResourceBundle::parse(const std::string& content, Messages& into)
         if (line.compare(0, 3, "ZRK") != 0) {
             continue;
         }
-        if (line.find(".useraction=") != std::string_view::npos || line.find(".explanation=") != std::string_view::npos) {
-            continue;
-        }
         std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
             continue;
+        }
+        std::string_view key = line.substr(0, eq);
+        if (endsWith(key, ".useraction") || endsWith(key, ".explanation")) {
+            continue;   // the operator's help, never formatted here
         }
         std::string text(line.substr(eq + 1));
         std::string_view next;
@@ -210,7 +216,7 @@ void ResourceBundle::parse(const std::string& content, Messages& into)
             text.pop_back();
             text.append(next);
         }
-        into.emplace(std::string(line.substr(0, eq)), std::move(text)); // the first definition wins
+        into.emplace(std::string(key), std::move(text)); // the first definition wins
     }
 }
 

@@ -32,7 +32,8 @@ public:
                                           const std::string& lang);
     // Directory of the catalogue files: <product root>/lib/messages/ or ../lodin/lib/messages/.
     static std::string messagesDirectory();
-    // Parses catalogue text: only "ZRK" lines, first definition wins, "\" continues a line.
+    // Parses catalogue text: only "ZRK" keys, without their ".explanation" and ".useraction"
+    // help; the first definition wins, "\" continues a line.
     static void parse(const std::string& content, std::map<std::string, std::string>& into);
 
 private:

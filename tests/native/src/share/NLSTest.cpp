@@ -88,8 +88,11 @@ TEST(ResourceBundleTest, ParsesOnlyProductKeysFirstDefinitionWinsAndLinesContinu
     EXPECT_EQ(m["ZRKX_D"], "\\u00e9");
     EXPECT_EQ(m.count("ZRKX_A.explanation"), 0u);
 
-    std::map<std::string, std::string> last;   // no line feed at the end; nothing to continue with
-    ResourceBundle::parse("ZRKX_E=end\\", last);
+    // Only a key names the help: a text may mention it. No line feed at the end; nothing to
+    // continue with.
+    std::map<std::string, std::string> last;
+    ResourceBundle::parse("ZRKX_F=see ZRKX_A.useraction=\nZRKX_E=end\\", last);
+    EXPECT_EQ(last["ZRKX_F"], "see ZRKX_A.useraction=");
     EXPECT_EQ(last["ZRKX_E"], "end\\");
 }
 
