@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <cctype>
-#include <fstream>
-#include <locale>
+#include <cstdio>
 #include <mutex>
-#include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "EventLog.h"
 #include "KorrUtils.h"
@@ -41,15 +41,47 @@ void traceModerate(const std::string& text)
     }
 }
 
+// Read in one piece: catalogues are read at every start, and a stream copy costs several times
+// the read itself.
 bool readFile(const std::string& path, std::string& content)
 {
-    std::ifstream in(path.c_str(), std::ios::in | std::ios::binary);
-    if (!in) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
         return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    content = buffer.str();
+    content.clear();
+    long size = std::fseek(in, 0, SEEK_END) == 0 ? std::ftell(in) : -1;
+    std::rewind(in);
+    if (size > 0) {
+        content.resize(static_cast<std::size_t>(size));
+        content.resize(std::fread(&content[0], 1, content.size(), in));
+    }
+    char chunk[4096];   // whatever the size did not announce
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        content.append(chunk, n);
+    }
+    bool complete = !std::ferror(in);
+    std::fclose(in);
+    return complete;
+}
+
+bool endsWith(std::string_view text, std::string_view end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The line that starts at `at` (without its line feed) and where the next one starts; false
+// once nothing is left, as std::getline reports.
+bool nextLine(const std::string& content, std::size_t& at, std::string_view& line)
+{
+    if (at >= content.size()) {
+        return false;
+    }
+    std::size_t end = content.find('\n', at);
+    std::size_t stop = end == std::string::npos ? content.size() : end;
+    line = std::string_view(content).substr(at, stop - at);
+    at = end == std::string::npos ? content.size() : end + 1;
     return true;
 }
 
@@ -78,11 +110,7 @@ ResourceBundle ResourceBundle::getBundle(const std::string& name)
         return ResourceBundle(name, cached);
     }
     traceModerate("Instantiating bundle for first time");
-    bool failed = false;
-    std::string localeName = defaultLocaleName(failed);
-    if (failed) {
-        traceModerate("Caught exception determining locale");
-    }
+    std::string localeName = defaultLocaleName();
     // Loaded outside the lock: loading may log, and logging may format messages.
     std::shared_ptr<const Messages> loaded = load(name, localeName);
     std::lock_guard<std::mutex> hold(cache().lock);
@@ -144,44 +172,51 @@ std::string ResourceBundle::messagesDirectory()
     return root.empty() ? std::string("../lodin/lib/messages/") : root + "/lib/messages/";
 }
 
-// Determined once per process: the locale machinery of the C library is not safe to enter
-// from several threads at once, and the user's locale does not change while we run.
-std::string ResourceBundle::defaultLocaleName(bool& failed)
+// The language of messages, as the C library would choose it (LC_ALL, then LC_MESSAGES, then
+// LANG), read straight from the environment: loading the locale itself costs more than the
+// rest of a catalogue lookup and tells nothing more about the language. Read once per process.
+std::string ResourceBundle::defaultLocaleName()
 {
-    static const std::pair<std::string, bool> determined = [] {
-        try {
-            return std::make_pair(std::locale("").name(), false);
-        } catch (...) {
-            return std::make_pair(std::string(), true);
-        }
-    }();
-    failed = determined.second;
-    return determined.first;
+    static const std::string determined =
+        messagesLocaleName(KorrUtils::getenv("LC_ALL"), KorrUtils::getenv("LC_MESSAGES"), KorrUtils::getenv("LANG"));
+    return determined;
+}
+
+std::string ResourceBundle::messagesLocaleName(const std::string& lcAll, const std::string& lcMessages,
+                                               const std::string& lang)
+{
+    if (!lcAll.empty()) {
+        return lcAll;
+    }
+    if (!lcMessages.empty()) {
+        return lcMessages;
+    }
+    return lang.empty() ? std::string("C") : lang;
 }
 
 void ResourceBundle::parse(const std::string& content, Messages& into)
 {
-    std::istringstream in(content);
-    std::string line;
-    while (std::getline(in, line)) {
+    std::size_t at = 0;
+    std::string_view line;
+    while (nextLine(content, at, line)) {
         if (line.compare(0, 3, "ZRK") != 0) {
             continue;
         }
-        if (line.find(".useraction=") != std::string::npos || line.find(".explanation=") != std::string::npos) {
+        std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
             continue;
         }
-        std::string::size_type eq = line.find('=');
-        if (eq == std::string::npos) {
-            continue;
+        std::string_view key = line.substr(0, eq);
+        if (endsWith(key, ".useraction") || endsWith(key, ".explanation")) {
+            continue;   // the operator's help, never formatted here
         }
-        std::string key = line.substr(0, eq);
-        std::string text = line.substr(eq + 1);
-        std::string next;
-        while (!text.empty() && text.back() == '\\' && std::getline(in, next)) {
+        std::string text(line.substr(eq + 1));
+        std::string_view next;
+        while (!text.empty() && text.back() == '\\' && nextLine(content, at, next)) {
             text.pop_back();
-            text += next;
+            text.append(next);
         }
-        into.emplace(key, text); // the first definition wins
+        into.emplace(std::string(key), std::move(text)); // the first definition wins
     }
 }
 

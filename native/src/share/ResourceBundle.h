@@ -26,9 +26,14 @@ public:
 
     // File suffix for a locale name: "_fr.properties", ".properties", ...
     static std::string languageSuffix(const std::string& localeName);
+    // The locale name that chooses the language of messages: the first of LC_ALL, LC_MESSAGES
+    // and LANG that is set and not empty, else "C".
+    static std::string messagesLocaleName(const std::string& lcAll, const std::string& lcMessages,
+                                          const std::string& lang);
     // Directory of the catalogue files: <product root>/lib/messages/ or ../lodin/lib/messages/.
     static std::string messagesDirectory();
-    // Parses catalogue text: only "ZRK" lines, first definition wins, "\" continues a line.
+    // Parses catalogue text: only "ZRK" keys, without their ".explanation" and ".useraction"
+    // help; the first definition wins, "\" continues a line.
     static void parse(const std::string& content, std::map<std::string, std::string>& into);
 
 private:
@@ -36,7 +41,7 @@ private:
 
     ResourceBundle(const std::string& name, std::shared_ptr<const Messages> messages);
     static std::shared_ptr<const Messages> load(const std::string& name, const std::string& localeName);
-    static std::string defaultLocaleName(bool& failed);
+    static std::string defaultLocaleName();
 
     std::string name;
     std::shared_ptr<const Messages> messages;

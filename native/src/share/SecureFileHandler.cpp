@@ -239,20 +239,24 @@ void SecureFileHandler::publish(const std::string& line)
         ~Writing() { flag = false; }
     } writingNow(writing);
 
+    long before = -1;   // where this record starts; the end is looked up once per record
     if (out == nullptr) {
         // An earlier failure left no file open: carry on where the set stands.
         std::error_code ec;
         auto size = std::filesystem::file_size(fileNames[0], ec);
         openCurrent(!ec && static_cast<long long>(size) >= limit, false);
     } else {
-        long position = std::fseek(out, 0, SEEK_END) == 0 ? std::ftell(out) : -1;
-        if (position >= 0 && position >= limit) {
+        before = std::fseek(out, 0, SEEK_END) == 0 ? std::ftell(out) : -1;
+        if (before >= 0 && before >= limit) {
             std::fclose(out);
             out = nullptr;
             openCurrent(true, false);
+            before = -1;
         }
     }
-    long before = std::fseek(out, 0, SEEK_END) == 0 ? std::ftell(out) : -1;
+    if (before < 0) {
+        before = std::fseek(out, 0, SEEK_END) == 0 ? std::ftell(out) : -1;
+    }
     if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
         int error = errno;
         std::fclose(out);

@@ -47,8 +47,8 @@ std::string asctimeText(const std::tm& t)
 } // namespace
 
 TraceFileLogHandler::TraceFileLogHandler(const LogFileProperties& p)
-    : LogHandler(LogLevel::FINEST), properties(p), file(nullptr), banner(getBanner(p)),
-      lock(new KorrThreadSyncImpl()), errorReported(false)
+    : LogHandler(LogLevel::FINEST), properties(p), file(nullptr), lock(new KorrThreadSyncImpl()),
+      errorReported(false)
 {
 }
 
@@ -58,7 +58,8 @@ TraceFileLogHandler::~TraceFileLogHandler()
     delete lock;
 }
 
-// BUILD_LEVEL and PROPERTIES are looked up as they are, without the catalogue prefix, and so
+// Made when the file set opens, not before: most processes never trace, and the date it
+// names is then the time tracing began. BUILD_LEVEL and PROPERTIES are looked up as they are, without the catalogue prefix, and so
 // read as their bare keys.
 std::string TraceFileLogHandler::getBanner(const LogFileProperties& p)
 {
@@ -88,7 +89,7 @@ void TraceFileLogHandler::publish(LogRecord& record)
     }
     try {
         if (opened) {
-            file->publish(banner);
+            file->publish(getBanner(properties));
         }
         if (record.getType() != LogRecordType::EVENT) {
             file->publish(record);

@@ -28,7 +28,6 @@ private:
 
     LogFileProperties properties;
     SecureFileHandler* file;   // created by the first record
-    std::string banner;
     KorrThreadSync* lock;
     bool errorReported;
 };

@@ -58,6 +58,15 @@ TEST(ResourceBundleTest, LanguageSuffixTable)
     EXPECT_EQ(ResourceBundle::languageSuffix("sv_SE"), ".properties");
 }
 
+// The C library's order for the messages category; an empty variable counts as unset.
+TEST(ResourceBundleTest, MessagesLanguageIsLcAllThenLcMessagesThenLang)
+{
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("fr_FR", "de_DE", "ja_JP"), "fr_FR");
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("", "de_DE.UTF-8", "ja_JP"), "de_DE.UTF-8");
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("", "", "ja_JP"), "ja_JP");
+    EXPECT_EQ(ResourceBundle::messagesLocaleName("", "", ""), "C");
+}
+
 TEST(ResourceBundleTest, ParsesOnlyProductKeysFirstDefinitionWinsAndLinesContinue)
 {
     std::map<std::string, std::string> m;
@@ -78,6 +87,13 @@ TEST(ResourceBundleTest, ParsesOnlyProductKeysFirstDefinitionWinsAndLinesContinu
     EXPECT_EQ(m["ZRKX_C"], "one twothree");
     EXPECT_EQ(m["ZRKX_D"], "\\u00e9");
     EXPECT_EQ(m.count("ZRKX_A.explanation"), 0u);
+
+    // Only a key names the help: a text may mention it. No line feed at the end; nothing to
+    // continue with.
+    std::map<std::string, std::string> last;
+    ResourceBundle::parse("ZRKX_F=see ZRKX_A.useraction=\nZRKX_E=end\\", last);
+    EXPECT_EQ(last["ZRKX_F"], "see ZRKX_A.useraction=");
+    EXPECT_EQ(last["ZRKX_E"], "end\\");
 }
 
 TEST_F(CatalogueFixture, LanguageFileFallsBackToDefaultFile)

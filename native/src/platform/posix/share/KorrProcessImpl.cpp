@@ -23,6 +23,7 @@ extern "C" {
 #include "NLS.h"
 #include "ProcessStreamReaderImpl.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Synchronize.h"
 #include "Trace.h"
 
@@ -30,12 +31,9 @@ extern char** environ;
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("KorrProcessImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("KorrProcessImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 void closeQuietly(int& fd)
 {

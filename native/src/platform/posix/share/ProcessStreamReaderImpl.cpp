@@ -13,16 +13,14 @@
 #include "NLS.h"
 #include "ProcessStreamReaderListener.h"
 #include "RasDescriptor.h"
+#include "RasDescriptorSlot.h"
 #include "Trace.h"
 
 namespace {
 
-const RasDescriptor& rd()
-{
-    static const RasDescriptor* d =
-        new RasDescriptor("ProcessStreamReaderImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
-    return *d;
-}
+const RasDescriptorSlot rdSlot("ProcessStreamReaderImpl", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 } // namespace
 
@@ -78,8 +76,9 @@ long ProcessStreamReaderImpl::run()
     if (rd().isFlowOn()) {
         Trace::traceMethodEntry(rd(), this, "run", 0);
     }
-    // The pipe is read straight into the string handed on: no copy per chunk.
-    std::string data(BUFFER_SIZE, '\0');
+    // The pipe is read straight into the string handed on: no copy per chunk. It grows only to
+    // what the pipe has held, so the reader of a quiet child keeps no 64 KiB buffer.
+    std::string data;
     pollfd watched[2] = {{descriptor, POLLIN, 0}, {wakeRead, POLLIN, 0}};
     bool success = true;
     ssize_t bytesRead = 0;
@@ -123,12 +122,18 @@ long ProcessStreamReaderImpl::run()
         if (watched[0].revents == 0) {
             continue;
         }
-        std::size_t wanted = BUFFER_SIZE;
+        // At end of data or on an error the pipe holds nothing: one byte lets read() say which.
+        int queued = 0;
+        std::size_t wanted = ioctl(descriptor, FIONREAD, &queued) == 0 && queued > 0
+                                 ? static_cast<std::size_t>(queued) : std::size_t(1);
+        if (wanted > BUFFER_SIZE) {
+            wanted = BUFFER_SIZE;
+        }
         if (current == FINISHING && static_cast<unsigned long>(remaining) < wanted) {
             wanted = static_cast<std::size_t>(remaining);
         }
-        if (data.size() < BUFFER_SIZE) {
-            data.resize(BUFFER_SIZE);   // the listener may have shrunk or taken it
+        if (data.size() < wanted) {
+            data.resize(wanted);   // the listener may have shrunk or taken it
         }
         bytesRead = read(descriptor, &data[0], wanted);
         if (bytesRead < 0) {
