@@ -41,7 +41,7 @@ std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static
 
 IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
                                                          const std::string&)
-    : serviceName(name), listener(l), maxConnections(max), running(false), shutdownRequested(false), ended(false),
+    : serviceName(name), listener(l), maxConnections(max), idleLimit(-1), running(false), shutdownRequested(false), ended(false),
       monitor(new KorrThreadSyncImpl()), wakeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
 }
@@ -226,7 +226,7 @@ void IPCClientConnectionListener::serve(void* instance)
         return;
     }
     traceData(this, "Client connected, creating a processing thread.");
-    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, instance, listener);
+    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, instance, listener, idleLimit);
     KorrThread* thread = new KorrThreadImpl(runnable);
     try {
         thread->start();

@@ -23,6 +23,8 @@ public:
     ~IPCClientConnectionListener() override;
 
     long run() override;
+    // Applies to the connections accepted from then on; see IPCServer::setIdleLimit.
+    void setIdleLimit(long milliseconds) { idleLimit = milliseconds; }
     // Asks the loop to end; returns true when the request reached it.
     bool shutdown();
     void requestStop() override { shutdown(); }
@@ -52,6 +54,7 @@ private:
     std::string serviceName;
     IPCListener& listener;
     int maxConnections;
+    long idleLimit;
     std::list<KorrThread*> clients;   // used by the listening thread only
     bool running;
     bool shutdownRequested;

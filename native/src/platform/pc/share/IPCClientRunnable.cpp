@@ -31,8 +31,8 @@ std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static
 
 } // namespace
 
-IPCClientRunnable::IPCClientRunnable(const std::string& name, void* handle, IPCListener& l)
-    : serviceName(name), pipe(handle), listener(l), shutdownRequested(false),
+IPCClientRunnable::IPCClientRunnable(const std::string& name, void* handle, IPCListener& l, long idle)
+    : serviceName(name), pipe(handle), listener(l), idleLimit(idle), shutdownRequested(false),
       processingMessage(false), monitor(new KorrThreadSyncImpl()), ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
@@ -78,7 +78,7 @@ void IPCClientRunnable::requestStop()
     }
 }
 
-bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& done, DWORD& error)
+bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& done, DWORD& error, long limit)
 {
     done = 0;
     error = 0;
@@ -97,12 +97,23 @@ bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& 
     }
     HANDLE events[2] = {ioEvent, stopEvent};
     int graceLeft = REPLY_GRACE_SLICES;
+    ULONGLONG deadline = limit >= 0 ? GetTickCount64() + static_cast<ULONGLONG>(limit) : 0;
+    bool idle = false;
     for (;;) {
-        DWORD woken = WaitForMultipleObjects(2, events, FALSE, SLICE_MS);
+        DWORD slice = SLICE_MS;
+        if (limit >= 0) {
+            ULONGLONG now = GetTickCount64();
+            idle = now >= deadline;
+            if (!idle && deadline - now < slice) {
+                slice = static_cast<DWORD>(deadline - now);
+            }
+        }
+        DWORD woken = idle ? WAIT_TIMEOUT : WaitForMultipleObjects(2, events, FALSE, slice);
         if (woken == WAIT_OBJECT_0) {
+            idle = false;
             break;
         }
-        bool giveUp = woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED ||
+        bool giveUp = idle || woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED ||
                       (write && woken == WAIT_TIMEOUT && isShutdownRequested() && --graceLeft <= 0);
         if (giveUp) {
             CancelIoEx(pipe, &overlapped);
@@ -113,6 +124,9 @@ bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& 
     // buffer and the record must not go out of scope under a pending transfer.
     if (!GetOverlappedResult(pipe, &overlapped, &done, TRUE)) {
         error = GetLastError();
+        if (idle && error == ERROR_OPERATION_ABORTED) {
+            error = ERROR_TIMEOUT;
+        }
         return false;
     }
     return true;
@@ -122,7 +136,7 @@ bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& 
 // rest of it is read and dropped, so it is not taken for the next request.
 bool IPCClientRunnable::readMessage(unsigned char* buffer, DWORD& length, DWORD& error)
 {
-    if (transfer(false, buffer, IPCMessage::MAX_MESSAGE_DATA_LEN, length, error)) {
+    if (transfer(false, buffer, IPCMessage::MAX_MESSAGE_DATA_LEN, length, error, idleLimit)) {
         return true;
     }
     if (error != ERROR_MORE_DATA) {
@@ -162,6 +176,14 @@ long IPCClientRunnable::run()
                 result = CLIENT_DISCONNECTED;
             } else if (error == ERROR_OPERATION_ABORTED) {
                 result = 0; // stopped while waiting for the next request
+            } else if (error == ERROR_TIMEOUT) {
+                if (rd().isOn(TraceLevel::MODERATE)) {
+                    Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 1, "idle connection closed");
+                }
+                // No reply is pending, so the client may learn at once that its connection went
+                // (the listener closes the handle only when it next accepts one).
+                DisconnectNamedPipe(pipe);
+                result = ERROR_TIMEOUT;
             } else {
                 result = static_cast<long>(error);
                 EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0085_READ_FAILED", serviceName, errorText(error)));

@@ -18,7 +18,9 @@ public:
     // The thread's result when the client closed its end.
     static const long CLIENT_DISCONNECTED = 109;   // ERROR_BROKEN_PIPE
 
-    IPCClientRunnable(const std::string& serviceName, void* pipeHandle, IPCListener& listener);
+    // idleLimit: milliseconds to wait for each request before the connection is closed;
+    // negative waits for ever.
+    IPCClientRunnable(const std::string& serviceName, void* pipeHandle, IPCListener& listener, long idleLimit = -1);
     ~IPCClientRunnable() override;
 
     long run() override;
@@ -36,13 +38,16 @@ private:
     bool isShutdownRequested();
     bool setShutdownRequested(bool value);
     void setProcessingMessage(bool value);
-    // One overlapped read or write; false with the error when it failed or was stopped.
-    bool transfer(bool write, void* buffer, unsigned long length, unsigned long& done, unsigned long& error);
+    // One overlapped read or write; false with the error when it failed or was stopped. A
+    // read given a limit (ms, >= 0) that brings nothing in that time fails with ERROR_TIMEOUT.
+    bool transfer(bool write, void* buffer, unsigned long length, unsigned long& done, unsigned long& error,
+                  long limit = -1);
     bool readMessage(unsigned char* buffer, unsigned long& length, unsigned long& error);
 
     std::string serviceName;
     void* pipe;
     IPCListener& listener;
+    long idleLimit;
     bool shutdownRequested;
     bool processingMessage;
     KorrThreadSync* monitor;
