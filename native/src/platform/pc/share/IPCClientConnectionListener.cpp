@@ -4,7 +4,6 @@
 #include "IPCClientRunnable.h"
 #include "IPCMessage.h"
 #include "KorrException.h"
-#include "KorrThreadImpl.h"
 #include "KorrThreadSyncImpl.h"
 #include "KorrUtils.h"
 #include "NLS.h"
@@ -41,7 +40,7 @@ std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static
 
 IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
                                                          const std::string&)
-    : serviceName(name), listener(l), maxConnections(max), idleLimit(-1), running(false), shutdownRequested(false), ended(false),
+    : serviceName(name), listener(l), idleLimit(-1), clients(rd(), name, max), running(false), shutdownRequested(false), ended(false),
       monitor(new KorrThreadSyncImpl()), wakeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
 }
@@ -163,7 +162,7 @@ long IPCClientConnectionListener::run()
             CloseHandle(instance);
             break;
         }
-        reapFinishedClients();
+        clients.reap();
         if (!connected) {
             EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0089_CONNECT_NAMED_PIPE_FAILED", serviceName,
                                                       errorText(error)));
@@ -174,7 +173,7 @@ long IPCClientConnectionListener::run()
     }
     if (result == 0) {
         traceData(this, "Ended. Removing all currently connected client threads");
-        endAllClients();
+        clients.endAll();
     }
     setEnded(message);
     if (rd().isFlowOn()) {
@@ -218,63 +217,12 @@ bool IPCClientConnectionListener::awaitClient(void* instance, bool& connected, u
 
 void IPCClientConnectionListener::serve(void* instance)
 {
-    if (maxConnections >= 0 && clients.size() >= static_cast<std::size_t>(maxConnections)) {
-        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", serviceName,
-                                                  std::to_string(maxConnections)));
+    std::string refusal;
+    if (!clients.admit(refusal)) {
         DisconnectNamedPipe(instance);
         CloseHandle(instance);
         return;
     }
     traceData(this, "Client connected, creating a processing thread.");
-    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, instance, listener, idleLimit);
-    KorrThread* thread = new KorrThreadImpl(runnable);
-    try {
-        thread->start();
-        clients.push_back(thread);
-    } catch (const KorrException& e) {
-        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0088_THREAD_START_FAILED", serviceName, e.getMessage()));
-        delete thread;
-        delete runnable;
-        DisconnectNamedPipe(instance);
-        CloseHandle(instance);
-    }
-}
-
-// A finished client's handle is only closed, not disconnected: a reply it wrote last stays
-// readable for the client until the client closes its end.
-void IPCClientConnectionListener::reapFinishedClients()
-{
-    for (auto it = clients.begin(); it != clients.end();) {
-        KorrThread* thread = *it;
-        if (thread->isAlive()) {
-            ++it;
-            continue;
-        }
-        thread->join();
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        CloseHandle(runnable->getPipeHandle());
-        delete runnable;
-        delete thread;
-        it = clients.erase(it);
-    }
-}
-
-// Idle clients are woken at once; a client in the middle of a request finishes its reply.
-// All of them end in parallel, so one slow request does not hold up the others' release.
-void IPCClientConnectionListener::endAllClients()
-{
-    for (KorrThread* thread : clients) {
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        if (!runnable->shutdown()) {
-            runnable->requestStop();
-        }
-    }
-    for (KorrThread* thread : clients) {
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        thread->join();
-        CloseHandle(runnable->getPipeHandle());
-        delete runnable;
-        delete thread;
-    }
-    clients.clear();
+    clients.start(new IPCClientRunnable(serviceName, instance, listener, idleLimit));
 }

@@ -1,17 +1,16 @@
 // The listening loop of an IPC server, on a thread of its own: creates the message-mode
 // instances of \\.\pipe\NAME (only Administrators and the server's account may open them),
 // waits for a client with an overlapped ConnectNamedPipe beside a wake-up event, enforces
-// the connection limit and runs one IPCClientRunnable thread per client.
+// the connection limit and runs one IPCClientRunnable thread per client (IPCClientThreads).
 #ifndef OSTARA_IPCCLIENTCONNECTIONLISTENER_H
 #define OSTARA_IPCCLIENTCONNECTIONLISTENER_H
 
-#include <list>
 #include <string>
 
+#include "IPCClientThreads.h"
 #include "KorrRunnable.h"
 
 class IPCListener;
-class KorrThread;
 class KorrThreadSync;
 
 class IPCClientConnectionListener : public KorrRunnable
@@ -48,14 +47,11 @@ private:
     // Waits for a client on the instance; false when woken for shutdown (instance unused).
     bool awaitClient(void* instance, bool& connected, unsigned long& error);
     void serve(void* instance);
-    void reapFinishedClients();
-    void endAllClients();
 
     std::string serviceName;
     IPCListener& listener;
-    int maxConnections;
     long idleLimit;
-    std::list<KorrThread*> clients;   // used by the listening thread only
+    IPCClientThreads clients;         // used by the listening thread only
     bool running;
     bool shutdownRequested;
     bool ended;

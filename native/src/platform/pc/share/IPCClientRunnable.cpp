@@ -70,6 +70,8 @@ void IPCClientRunnable::setProcessingMessage(bool value)
 
 bool IPCClientRunnable::shutdown() { return setShutdownRequested(true); }
 
+void IPCClientRunnable::closeConnection() { CloseHandle(pipe); }
+
 void IPCClientRunnable::requestStop()
 {
     setShutdownRequested(true);

@@ -29,7 +29,9 @@ public:
     bool shutdown();
     // Forced end (KorrThread::stop): wakes a read that waits for the next request.
     void requestStop() override;
-    void* const& getPipeHandle() const { return pipe; }
+    // Closes the handle once run() has ended. It is not disconnected: a reply written last
+    // stays readable for the client until the client closes its end.
+    void closeConnection();
 
 private:
     IPCClientRunnable(const IPCClientRunnable&);

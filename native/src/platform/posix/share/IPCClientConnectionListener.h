@@ -1,20 +1,18 @@
 // The listening loop of an IPC server, on a thread of its own: accepts connections on the
 // service's endpoint, refuses peers that are neither root nor the server's user, enforces
-// the connection limit and runs one IPCClientRunnable thread per client. A client over the
-// limit gets one reply packet saying so (ZRKNV0090), then its connection is closed; the event
-// log names such refusals at most once a minute, so a flood of them cannot fill the disk. A wake-up pipe polled
-// beside the socket lets shutdown() end the loop at once.
+// the connection limit and runs one IPCClientRunnable thread per client (IPCClientThreads). A
+// client over the limit gets one reply packet saying so (ZRKNV0090), then its connection is
+// closed. A wake-up pipe polled beside the socket lets shutdown() end the loop at once.
 #ifndef OSTARA_IPCCLIENTCONNECTIONLISTENER_H
 #define OSTARA_IPCCLIENTCONNECTIONLISTENER_H
 
-#include <list>
 #include <string>
 
+#include "IPCClientThreads.h"
 #include "KorrRunnable.h"
 
 class IPCEndpoint;
 class IPCListener;
-class KorrThread;
 class KorrThreadSync;
 
 class IPCClientConnectionListener : public KorrRunnable
@@ -49,17 +47,12 @@ private:
     void setEnded(const std::string& message);
 
     void acceptOne(int listening);
-    void reapFinishedClients();
-    void endAllClients();
     void pause(long milliseconds);
 
     std::string serviceName;
     IPCListener& listener;
-    int maxConnections;
     long idleLimit;
-    long refusedSinceReport;          // over the limit since the last ZRKNV0090 event
-    long lastRefusalReport;           // steady-clock seconds of that event, -1 before
-    std::list<KorrThread*> clients;   // used by the listening thread only
+    IPCClientThreads clients;         // used by the listening thread only
     bool running;
     bool shutdownRequested;
     bool ended;

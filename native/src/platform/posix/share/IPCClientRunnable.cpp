@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include "EventLog.h"
 #include "IPCListener.h"
@@ -53,6 +54,8 @@ void IPCClientRunnable::setProcessingMessage(bool value)
 }
 
 bool IPCClientRunnable::shutdown() { return setShutdownRequested(true); }
+
+void IPCClientRunnable::closeConnection() { ::close(socket); }
 
 void IPCClientRunnable::requestStop()
 {

@@ -29,7 +29,8 @@ public:
     // Forced end (KorrThread::stop): wakes a read that waits for the next request. Only the
     // read side is shut, so a request that has just arrived still gets its reply written.
     void requestStop() override;
-    const int& getPipeHandle() const { return socket; }
+    // Closes the socket once run() has ended.
+    void closeConnection();
 
 private:
     IPCClientRunnable(const IPCClientRunnable&);

@@ -288,3 +288,24 @@ TEST(IPCServerImplTest, ClosesAConnectionThatSendsNoRequestInTime)
     EXPECT_LT(waited, std::chrono::seconds(15));
     server->disconnect();
 }
+
+TEST(IPCServerImplTest, ConnectionsOverTheLimitAreClosedAndReportedOnceAMinute)
+{
+    std::string name = uniqueName("ipc-none");
+    EchoListener listener;
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance(name, listener, 0));
+    server->connect();
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) {
+        RawPipe refused(name);
+        ASSERT_NE(refused.handle, INVALID_HANDLE_VALUE) << i;
+        std::vector<unsigned char> nothing(16);
+        EXPECT_FALSE(refused.io(false, nothing)) << i;
+    }
+    server->disconnect();
+    std::string events = ::testing::internal::GetCapturedStderr();
+    std::string text = NLS::format(BUNDLE, "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", name, "0");
+    std::string::size_type first = events.find(text);
+    EXPECT_NE(first, std::string::npos) << events;
+    EXPECT_EQ(events.find(text, first + 1), std::string::npos) << events;
+}
