@@ -40,80 +40,22 @@ std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static
 
 IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
                                                          const std::string&)
-    : serviceName(name), listener(l), idleLimit(-1), clients(rd(), name, max), running(false), shutdownRequested(false), ended(false),
-      monitor(new KorrThreadSyncImpl()), wakeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+    : serviceName(name), listener(l), idleLimit(-1), clients(rd(), name, max),
+      wakeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
 IPCClientConnectionListener::~IPCClientConnectionListener()
 {
     shutdown();
-    delete monitor;
     if (wakeEvent) {
         CloseHandle(wakeEvent);
     }
 }
 
-bool IPCClientConnectionListener::isRunning() const
-{
-    Synchronize hold(monitor);
-    return running;
-}
-
-void IPCClientConnectionListener::setRunning(bool value)
-{
-    Synchronize hold(monitor);
-    running = value;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::isShutdownRequested() const
-{
-    Synchronize hold(monitor);
-    return shutdownRequested;
-}
-
-void IPCClientConnectionListener::setShutdownRequested(bool value)
-{
-    Synchronize hold(monitor);
-    shutdownRequested = value;
-}
-
-void IPCClientConnectionListener::setEnded(const std::string& message)
-{
-    Synchronize hold(monitor);
-    if (!message.empty()) {
-        errorMessage = message;
-    }
-    running = false;
-    ended = true;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::hasEnded() const
-{
-    Synchronize hold(monitor);
-    return ended;
-}
-
-std::string IPCClientConnectionListener::getErrorMessage() const
-{
-    Synchronize hold(monitor);
-    return errorMessage;
-}
-
-bool IPCClientConnectionListener::waitRunning(long timeout) const
-{
-    Synchronize hold(monitor);
-    if (!running && !ended) {
-        monitor->wait(timeout);
-    }
-    return running;
-}
-
 bool IPCClientConnectionListener::shutdown()
 {
-    setShutdownRequested(true);
+    state.setShutdownRequested(true);
     return wakeEvent && SetEvent(wakeEvent);
 }
 
@@ -131,7 +73,7 @@ long IPCClientConnectionListener::run()
     }
     const std::string pipeName = "\\\\.\\pipe\\" + serviceName;
     bool first = true;
-    while (result == 0 && !isShutdownRequested()) {
+    while (result == 0 && !state.isShutdownRequested()) {
         // Remote clients are refused: the pipe is for this machine's administrators and
         // the server's own account.
         HANDLE instance = CreateNamedPipeA(
@@ -153,12 +95,12 @@ long IPCClientConnectionListener::run()
         }
         if (first) {
             first = false;
-            setRunning(true);
+            state.setRunning(true);
         }
         traceData(this, "Waiting for a client to connect");
         bool connected = false;
         DWORD error = 0;
-        if (!awaitClient(instance, connected, error) || isShutdownRequested()) {
+        if (!awaitClient(instance, connected, error) || state.isShutdownRequested()) {
             CloseHandle(instance);
             break;
         }
@@ -175,7 +117,7 @@ long IPCClientConnectionListener::run()
         traceData(this, "Ended. Removing all currently connected client threads");
         clients.endAll();
     }
-    setEnded(message);
+    state.setEnded(message);
     if (rd().isFlowOn()) {
         std::string text = std::to_string(result);
         Trace::traceMethodExit(rd(), this, "run", &text, "long");

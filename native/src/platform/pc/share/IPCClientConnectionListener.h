@@ -8,10 +8,10 @@
 #include <string>
 
 #include "IPCClientThreads.h"
+#include "IPCListeningState.h"
 #include "KorrRunnable.h"
 
 class IPCListener;
-class KorrThreadSync;
 
 class IPCClientConnectionListener : public KorrRunnable
 {
@@ -29,20 +29,14 @@ public:
     void requestStop() override { shutdown(); }
     // Waits at most timeout ms until the pipe accepts clients (or the loop has ended);
     // true when it does.
-    bool waitRunning(long timeout) const;
+    bool waitRunning(long timeout) const { return state.waitRunning(timeout); }
     // True once run() has returned or is about to.
-    bool hasEnded() const;
-    std::string getErrorMessage() const;
+    bool hasEnded() const { return state.hasEnded(); }
+    std::string getErrorMessage() const { return state.getErrorMessage(); }
 
 private:
     IPCClientConnectionListener(const IPCClientConnectionListener&);
     IPCClientConnectionListener& operator=(const IPCClientConnectionListener&);
-
-    bool isRunning() const;
-    void setRunning(bool value);
-    bool isShutdownRequested() const;
-    void setShutdownRequested(bool value);
-    void setEnded(const std::string& message);
 
     // Waits for a client on the instance; false when woken for shutdown (instance unused).
     bool awaitClient(void* instance, bool& connected, unsigned long& error);
@@ -52,11 +46,7 @@ private:
     IPCListener& listener;
     long idleLimit;
     IPCClientThreads clients;         // used by the listening thread only
-    bool running;
-    bool shutdownRequested;
-    bool ended;
-    KorrThreadSync* monitor;
-    std::string errorMessage;         // guarded by the monitor
+    IPCListeningState state;
     void* wakeEvent;                  // set by shutdown()
 };
 

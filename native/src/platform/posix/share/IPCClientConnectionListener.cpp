@@ -36,89 +36,31 @@ void traceData(const void* object, const char* text, const std::string& value = 
 
 IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
                                                          const std::string&)
-    : serviceName(name), listener(l), idleLimit(-1), clients(rd(), name, max), running(false), shutdownRequested(false), ended(false),
-      monitor(new KorrThreadSyncImpl()), wakeRead(-1), wakeWrite(-1)
+    : serviceName(name), listener(l), idleLimit(-1), clients(rd(), name, max),
+      wakeRead(-1), wakeWrite(-1)
 {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
         wakeRead = ends[0];
         wakeWrite = ends[1];
     } else {
-        errorMessage = NLS::format(rd(), "ZRKNV0114_SECURITY_SETUP_FAILED", serviceName,
-                                   KorrUtils::getLastErrorMessage());
+        state.setErrorMessage(NLS::format(rd(), "ZRKNV0114_SECURITY_SETUP_FAILED", serviceName,
+                                          KorrUtils::getLastErrorMessage()));
     }
 }
 
 IPCClientConnectionListener::~IPCClientConnectionListener()
 {
     shutdown();
-    delete monitor;
     if (wakeRead >= 0) {
         ::close(wakeRead);
         ::close(wakeWrite);
     }
 }
 
-bool IPCClientConnectionListener::isRunning() const
-{
-    Synchronize hold(monitor);
-    return running;
-}
-
-void IPCClientConnectionListener::setRunning(bool value)
-{
-    Synchronize hold(monitor);
-    running = value;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::isShutdownRequested() const
-{
-    Synchronize hold(monitor);
-    return shutdownRequested;
-}
-
-void IPCClientConnectionListener::setShutdownRequested(bool value)
-{
-    Synchronize hold(monitor);
-    shutdownRequested = value;
-}
-
-void IPCClientConnectionListener::setEnded(const std::string& message)
-{
-    Synchronize hold(monitor);
-    if (!message.empty()) {
-        errorMessage = message;
-    }
-    running = false;
-    ended = true;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::hasEnded() const
-{
-    Synchronize hold(monitor);
-    return ended;
-}
-
-std::string IPCClientConnectionListener::getErrorMessage() const
-{
-    Synchronize hold(monitor);
-    return errorMessage;
-}
-
-bool IPCClientConnectionListener::waitRunning(long timeout) const
-{
-    Synchronize hold(monitor);
-    if (!running && !ended) {
-        monitor->wait(timeout);
-    }
-    return running;
-}
-
 bool IPCClientConnectionListener::shutdown()
 {
-    setShutdownRequested(true);
+    state.setShutdownRequested(true);
     if (wakeWrite < 0) {
         return false;
     }
@@ -141,15 +83,15 @@ long IPCClientConnectionListener::run()
     }
     long result = 0;
     IPCEndpoint endpoint(serviceName);
-    std::string message = getErrorMessage();
+    std::string message = state.getErrorMessage();
     if (wakeRead < 0) {
         result = EMFILE;
     } else {
         result = endpoint.open(message);
     }
     if (result == 0) {
-        setRunning(true);
-        while (!isShutdownRequested()) {
+        state.setRunning(true);
+        while (!state.isShutdownRequested()) {
             traceData(this, "Waiting for a client to connect");
             pollfd ready[2] = {{endpoint.getDescriptor(), POLLIN, 0}, {wakeRead, POLLIN, 0}};
             if (::poll(ready, 2, -1) < 0) {
@@ -175,7 +117,7 @@ long IPCClientConnectionListener::run()
         endpoint.close();
         clients.endAll();
     }
-    setEnded(message);
+    state.setEnded(message);
     if (rd().isFlowOn()) {
         std::string text = std::to_string(result);
         Trace::traceMethodExit(rd(), this, "run", &text, "long");
@@ -195,7 +137,7 @@ void IPCClientConnectionListener::acceptOne(int listening)
         }
         return;
     }
-    if (isShutdownRequested()) {
+    if (state.isShutdownRequested()) {
         ::close(client);
         return;
     }

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "IPCClientThreads.h"
+#include "IPCListeningState.h"
 #include "KorrRunnable.h"
 
 class IPCEndpoint;
 class IPCListener;
-class KorrThreadSync;
 
 class IPCClientConnectionListener : public KorrRunnable
 {
@@ -31,20 +31,14 @@ public:
     void requestStop() override { shutdown(); }
     // Waits at most timeout ms until the endpoint accepts clients (or the loop has ended);
     // true when it does.
-    bool waitRunning(long timeout) const;
+    bool waitRunning(long timeout) const { return state.waitRunning(timeout); }
     // True once run() has returned or is about to (its endpoint is closed).
-    bool hasEnded() const;
-    std::string getErrorMessage() const;
+    bool hasEnded() const { return state.hasEnded(); }
+    std::string getErrorMessage() const { return state.getErrorMessage(); }
 
 private:
     IPCClientConnectionListener(const IPCClientConnectionListener&);
     IPCClientConnectionListener& operator=(const IPCClientConnectionListener&);
-
-    bool isRunning() const;
-    void setRunning(bool value);
-    bool isShutdownRequested() const;
-    void setShutdownRequested(bool value);
-    void setEnded(const std::string& message);
 
     void acceptOne(int listening);
     void pause(long milliseconds);
@@ -53,11 +47,7 @@ private:
     IPCListener& listener;
     long idleLimit;
     IPCClientThreads clients;         // used by the listening thread only
-    bool running;
-    bool shutdownRequested;
-    bool ended;
-    KorrThreadSync* monitor;
-    std::string errorMessage;         // guarded by the monitor
+    IPCListeningState state;
     int wakeRead;
     int wakeWrite;
 };
