@@ -32,15 +32,14 @@ std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static
 } // namespace
 
 IPCClientRunnable::IPCClientRunnable(const std::string& name, void* handle, IPCListener& l, long idle)
-    : serviceName(name), pipe(handle), listener(l), idleLimit(idle), shutdownRequested(false),
-      processingMessage(false), monitor(new KorrThreadSyncImpl()), ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+    : serviceName(name), pipe(handle), listener(l), idleLimit(idle),
+      ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
 IPCClientRunnable::~IPCClientRunnable()
 {
-    delete monitor;
     if (ioEvent) {
         CloseHandle(ioEvent);
     }
@@ -49,32 +48,13 @@ IPCClientRunnable::~IPCClientRunnable()
     }
 }
 
-bool IPCClientRunnable::isShutdownRequested()
-{
-    Synchronize hold(monitor);
-    return shutdownRequested;
-}
-
-bool IPCClientRunnable::setShutdownRequested(bool value)
-{
-    Synchronize hold(monitor);
-    shutdownRequested = value;
-    return processingMessage;
-}
-
-void IPCClientRunnable::setProcessingMessage(bool value)
-{
-    Synchronize hold(monitor);
-    processingMessage = value;
-}
-
-bool IPCClientRunnable::shutdown() { return setShutdownRequested(true); }
+bool IPCClientRunnable::shutdown() { return state.requestShutdown(); }
 
 void IPCClientRunnable::closeConnection() { CloseHandle(pipe); }
 
 void IPCClientRunnable::requestStop()
 {
-    setShutdownRequested(true);
+    state.requestShutdown();
     if (stopEvent) {
         SetEvent(stopEvent);
     }
@@ -116,7 +96,7 @@ bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& 
             break;
         }
         bool giveUp = idle || woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED ||
-                      (write && woken == WAIT_TIMEOUT && isShutdownRequested() && --graceLeft <= 0);
+                      (write && woken == WAIT_TIMEOUT && state.isShutdownRequested() && --graceLeft <= 0);
         if (giveUp) {
             CancelIoEx(pipe, &overlapped);
             break;
@@ -165,11 +145,11 @@ long IPCClientRunnable::run()
     }
     unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
     long result = 0;
-    while (!isShutdownRequested()) {
+    while (!state.isShutdownRequested()) {
         DWORD got = 0;
         DWORD error = 0;
         bool ok = readMessage(buffer, got, error);
-        setProcessingMessage(true);
+        state.setProcessingMessage(true);
         if (!ok || got == 0) {
             if (ok || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
                 if (rd().isOn(TraceLevel::MODERATE)) {
@@ -216,9 +196,9 @@ long IPCClientRunnable::run()
                                                       errorText(static_cast<DWORD>(result))));
             break;
         }
-        setProcessingMessage(false);
+        state.setProcessingMessage(false);
     }
-    setProcessingMessage(false);
+    state.setProcessingMessage(false);
     // No FlushFileBuffers here: it waits until the client has read everything, which a
     // client that stopped reading would make for ever. Closing the handle (the listener's
     // job) keeps a written reply readable by the client.

@@ -7,10 +7,10 @@
 
 #include <string>
 
+#include "IPCClientState.h"
 #include "KorrRunnable.h"
 
 class IPCListener;
-class KorrThreadSync;
 
 class IPCClientRunnable : public KorrRunnable
 {
@@ -37,9 +37,6 @@ private:
     IPCClientRunnable(const IPCClientRunnable&);
     IPCClientRunnable& operator=(const IPCClientRunnable&);
 
-    bool isShutdownRequested();
-    bool setShutdownRequested(bool value);
-    void setProcessingMessage(bool value);
     // One overlapped read or write; false with the error when it failed or was stopped. A
     // read given a limit (ms, >= 0) that brings nothing in that time fails with ERROR_TIMEOUT.
     bool transfer(bool write, void* buffer, unsigned long length, unsigned long& done, unsigned long& error,
@@ -50,9 +47,7 @@ private:
     void* pipe;
     IPCListener& listener;
     long idleLimit;
-    bool shutdownRequested;
-    bool processingMessage;
-    KorrThreadSync* monitor;
+    IPCClientState state;
     void* ioEvent;
     void* stopEvent;      // set by requestStop()
 };

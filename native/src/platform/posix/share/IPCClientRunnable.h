@@ -6,10 +6,10 @@
 
 #include <string>
 
+#include "IPCClientState.h"
 #include "KorrRunnable.h"
 
 class IPCListener;
-class KorrThreadSync;
 
 class IPCClientRunnable : public KorrRunnable
 {
@@ -36,17 +36,11 @@ private:
     IPCClientRunnable(const IPCClientRunnable&);
     IPCClientRunnable& operator=(const IPCClientRunnable&);
 
-    bool isShutdownRequested();
-    bool setShutdownRequested(bool value);
-    void setProcessingMessage(bool value);
-
     std::string serviceName;
     int socket;
     IPCListener& listener;
     long idleLimit;
-    bool shutdownRequested;
-    bool processingMessage;
-    KorrThreadSync* monitor;
+    IPCClientState state;
 };
 
 #endif
