@@ -18,11 +18,9 @@ const RasDescriptor& rd()
 
 [[noreturn]] void fail(const char* key, const std::string& first, const std::string& second)
 {
-    KorrIOException e(NLS::format(rd(), key, first, second));
-    if (rd().isFlowOn()) {
-        Trace::throwing(rd(), "setWindowsACLs", &e);
-    }
-    throw e;
+    // Not traced here: KorrUtils::openFile sets access lists where tracing is not allowed;
+    // mkpriv and mkGroupVexilWrite trace the exception.
+    throw KorrIOException(NLS::format(rd(), key, first, second));
 }
 
 std::string lastError() { return KorrUtils::getLastErrorMessage(static_cast<int>(GetLastError())); }

@@ -4,7 +4,6 @@
 #include "IPCClientRunnable.h"
 #include "IPCMessage.h"
 #include "KorrException.h"
-#include "KorrThreadImpl.h"
 #include "KorrThreadSyncImpl.h"
 #include "KorrUtils.h"
 #include "NLS.h"
@@ -41,80 +40,22 @@ std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static
 
 IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
                                                          const std::string&)
-    : serviceName(name), listener(l), maxConnections(max), running(false), shutdownRequested(false), ended(false),
-      monitor(new KorrThreadSyncImpl()), wakeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+    : serviceName(name), listener(l), idleLimit(-1), clients(rd(), name, max),
+      wakeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
 IPCClientConnectionListener::~IPCClientConnectionListener()
 {
     shutdown();
-    delete monitor;
     if (wakeEvent) {
         CloseHandle(wakeEvent);
     }
 }
 
-bool IPCClientConnectionListener::isRunning() const
-{
-    Synchronize hold(monitor);
-    return running;
-}
-
-void IPCClientConnectionListener::setRunning(bool value)
-{
-    Synchronize hold(monitor);
-    running = value;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::isShutdownRequested() const
-{
-    Synchronize hold(monitor);
-    return shutdownRequested;
-}
-
-void IPCClientConnectionListener::setShutdownRequested(bool value)
-{
-    Synchronize hold(monitor);
-    shutdownRequested = value;
-}
-
-void IPCClientConnectionListener::setEnded(const std::string& message)
-{
-    Synchronize hold(monitor);
-    if (!message.empty()) {
-        errorMessage = message;
-    }
-    running = false;
-    ended = true;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::hasEnded() const
-{
-    Synchronize hold(monitor);
-    return ended;
-}
-
-std::string IPCClientConnectionListener::getErrorMessage() const
-{
-    Synchronize hold(monitor);
-    return errorMessage;
-}
-
-bool IPCClientConnectionListener::waitRunning(long timeout) const
-{
-    Synchronize hold(monitor);
-    if (!running && !ended) {
-        monitor->wait(timeout);
-    }
-    return running;
-}
-
 bool IPCClientConnectionListener::shutdown()
 {
-    setShutdownRequested(true);
+    state.setShutdownRequested(true);
     return wakeEvent && SetEvent(wakeEvent);
 }
 
@@ -132,7 +73,7 @@ long IPCClientConnectionListener::run()
     }
     const std::string pipeName = "\\\\.\\pipe\\" + serviceName;
     bool first = true;
-    while (result == 0 && !isShutdownRequested()) {
+    while (result == 0 && !state.isShutdownRequested()) {
         // Remote clients are refused: the pipe is for this machine's administrators and
         // the server's own account.
         HANDLE instance = CreateNamedPipeA(
@@ -154,16 +95,16 @@ long IPCClientConnectionListener::run()
         }
         if (first) {
             first = false;
-            setRunning(true);
+            state.setRunning(true);
         }
         traceData(this, "Waiting for a client to connect");
         bool connected = false;
         DWORD error = 0;
-        if (!awaitClient(instance, connected, error) || isShutdownRequested()) {
+        if (!awaitClient(instance, connected, error) || state.isShutdownRequested()) {
             CloseHandle(instance);
             break;
         }
-        reapFinishedClients();
+        clients.reap();
         if (!connected) {
             EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0089_CONNECT_NAMED_PIPE_FAILED", serviceName,
                                                       errorText(error)));
@@ -174,9 +115,9 @@ long IPCClientConnectionListener::run()
     }
     if (result == 0) {
         traceData(this, "Ended. Removing all currently connected client threads");
-        endAllClients();
+        clients.endAll();
     }
-    setEnded(message);
+    state.setEnded(message);
     if (rd().isFlowOn()) {
         std::string text = std::to_string(result);
         Trace::traceMethodExit(rd(), this, "run", &text, "long");
@@ -218,63 +159,12 @@ bool IPCClientConnectionListener::awaitClient(void* instance, bool& connected, u
 
 void IPCClientConnectionListener::serve(void* instance)
 {
-    if (maxConnections >= 0 && clients.size() >= static_cast<std::size_t>(maxConnections)) {
-        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", serviceName,
-                                                  std::to_string(maxConnections)));
+    std::string refusal;
+    if (!clients.admit(refusal)) {
         DisconnectNamedPipe(instance);
         CloseHandle(instance);
         return;
     }
     traceData(this, "Client connected, creating a processing thread.");
-    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, instance, listener);
-    KorrThread* thread = new KorrThreadImpl(runnable);
-    try {
-        thread->start();
-        clients.push_back(thread);
-    } catch (const KorrException& e) {
-        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0088_THREAD_START_FAILED", serviceName, e.getMessage()));
-        delete thread;
-        delete runnable;
-        DisconnectNamedPipe(instance);
-        CloseHandle(instance);
-    }
-}
-
-// A finished client's handle is only closed, not disconnected: a reply it wrote last stays
-// readable for the client until the client closes its end.
-void IPCClientConnectionListener::reapFinishedClients()
-{
-    for (auto it = clients.begin(); it != clients.end();) {
-        KorrThread* thread = *it;
-        if (thread->isAlive()) {
-            ++it;
-            continue;
-        }
-        thread->join();
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        CloseHandle(runnable->getPipeHandle());
-        delete runnable;
-        delete thread;
-        it = clients.erase(it);
-    }
-}
-
-// Idle clients are woken at once; a client in the middle of a request finishes its reply.
-// All of them end in parallel, so one slow request does not hold up the others' release.
-void IPCClientConnectionListener::endAllClients()
-{
-    for (KorrThread* thread : clients) {
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        if (!runnable->shutdown()) {
-            runnable->requestStop();
-        }
-    }
-    for (KorrThread* thread : clients) {
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        thread->join();
-        CloseHandle(runnable->getPipeHandle());
-        delete runnable;
-        delete thread;
-    }
-    clients.clear();
+    clients.start(new IPCClientRunnable(serviceName, instance, listener, idleLimit));
 }

@@ -31,16 +31,15 @@ std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static
 
 } // namespace
 
-IPCClientRunnable::IPCClientRunnable(const std::string& name, void* handle, IPCListener& l)
-    : serviceName(name), pipe(handle), listener(l), shutdownRequested(false),
-      processingMessage(false), monitor(new KorrThreadSyncImpl()), ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+IPCClientRunnable::IPCClientRunnable(const std::string& name, void* handle, IPCListener& l, long idle)
+    : serviceName(name), pipe(handle), listener(l), idleLimit(idle),
+      ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
 IPCClientRunnable::~IPCClientRunnable()
 {
-    delete monitor;
     if (ioEvent) {
         CloseHandle(ioEvent);
     }
@@ -49,36 +48,19 @@ IPCClientRunnable::~IPCClientRunnable()
     }
 }
 
-bool IPCClientRunnable::isShutdownRequested()
-{
-    Synchronize hold(monitor);
-    return shutdownRequested;
-}
+bool IPCClientRunnable::shutdown() { return state.requestShutdown(); }
 
-bool IPCClientRunnable::setShutdownRequested(bool value)
-{
-    Synchronize hold(monitor);
-    shutdownRequested = value;
-    return processingMessage;
-}
-
-void IPCClientRunnable::setProcessingMessage(bool value)
-{
-    Synchronize hold(monitor);
-    processingMessage = value;
-}
-
-bool IPCClientRunnable::shutdown() { return setShutdownRequested(true); }
+void IPCClientRunnable::closeConnection() { CloseHandle(pipe); }
 
 void IPCClientRunnable::requestStop()
 {
-    setShutdownRequested(true);
+    state.requestShutdown();
     if (stopEvent) {
         SetEvent(stopEvent);
     }
 }
 
-bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& done, DWORD& error)
+bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& done, DWORD& error, long limit)
 {
     done = 0;
     error = 0;
@@ -97,13 +79,24 @@ bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& 
     }
     HANDLE events[2] = {ioEvent, stopEvent};
     int graceLeft = REPLY_GRACE_SLICES;
+    ULONGLONG deadline = limit >= 0 ? GetTickCount64() + static_cast<ULONGLONG>(limit) : 0;
+    bool idle = false;
     for (;;) {
-        DWORD woken = WaitForMultipleObjects(2, events, FALSE, SLICE_MS);
+        DWORD slice = SLICE_MS;
+        if (limit >= 0) {
+            ULONGLONG now = GetTickCount64();
+            idle = now >= deadline;
+            if (!idle && deadline - now < slice) {
+                slice = static_cast<DWORD>(deadline - now);
+            }
+        }
+        DWORD woken = idle ? WAIT_TIMEOUT : WaitForMultipleObjects(2, events, FALSE, slice);
         if (woken == WAIT_OBJECT_0) {
+            idle = false;
             break;
         }
-        bool giveUp = woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED ||
-                      (write && woken == WAIT_TIMEOUT && isShutdownRequested() && --graceLeft <= 0);
+        bool giveUp = idle || woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED ||
+                      (write && woken == WAIT_TIMEOUT && state.isShutdownRequested() && --graceLeft <= 0);
         if (giveUp) {
             CancelIoEx(pipe, &overlapped);
             break;
@@ -113,6 +106,9 @@ bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& 
     // buffer and the record must not go out of scope under a pending transfer.
     if (!GetOverlappedResult(pipe, &overlapped, &done, TRUE)) {
         error = GetLastError();
+        if (idle && error == ERROR_OPERATION_ABORTED) {
+            error = ERROR_TIMEOUT;
+        }
         return false;
     }
     return true;
@@ -122,7 +118,7 @@ bool IPCClientRunnable::transfer(bool write, void* buffer, DWORD length, DWORD& 
 // rest of it is read and dropped, so it is not taken for the next request.
 bool IPCClientRunnable::readMessage(unsigned char* buffer, DWORD& length, DWORD& error)
 {
-    if (transfer(false, buffer, IPCMessage::MAX_MESSAGE_DATA_LEN, length, error)) {
+    if (transfer(false, buffer, IPCMessage::MAX_MESSAGE_DATA_LEN, length, error, idleLimit)) {
         return true;
     }
     if (error != ERROR_MORE_DATA) {
@@ -149,11 +145,11 @@ long IPCClientRunnable::run()
     }
     unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
     long result = 0;
-    while (!isShutdownRequested()) {
+    while (!state.isShutdownRequested()) {
         DWORD got = 0;
         DWORD error = 0;
         bool ok = readMessage(buffer, got, error);
-        setProcessingMessage(true);
+        state.setProcessingMessage(true);
         if (!ok || got == 0) {
             if (ok || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
                 if (rd().isOn(TraceLevel::MODERATE)) {
@@ -162,6 +158,14 @@ long IPCClientRunnable::run()
                 result = CLIENT_DISCONNECTED;
             } else if (error == ERROR_OPERATION_ABORTED) {
                 result = 0; // stopped while waiting for the next request
+            } else if (error == ERROR_TIMEOUT) {
+                if (rd().isOn(TraceLevel::MODERATE)) {
+                    Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 1, "idle connection closed");
+                }
+                // No reply is pending, so the client may learn at once that its connection went
+                // (the listener closes the handle only when it next accepts one).
+                DisconnectNamedPipe(pipe);
+                result = ERROR_TIMEOUT;
             } else {
                 result = static_cast<long>(error);
                 EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0085_READ_FAILED", serviceName, errorText(error)));
@@ -192,9 +196,9 @@ long IPCClientRunnable::run()
                                                       errorText(static_cast<DWORD>(result))));
             break;
         }
-        setProcessingMessage(false);
+        state.setProcessingMessage(false);
     }
-    setProcessingMessage(false);
+    state.setProcessingMessage(false);
     // No FlushFileBuffers here: it waits until the client has read everything, which a
     // client that stopped reading would make for ever. Closing the handle (the listener's
     // job) keeps a written reply readable by the client.

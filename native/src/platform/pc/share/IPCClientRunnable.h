@@ -7,10 +7,10 @@
 
 #include <string>
 
+#include "IPCClientState.h"
 #include "KorrRunnable.h"
 
 class IPCListener;
-class KorrThreadSync;
 
 class IPCClientRunnable : public KorrRunnable
 {
@@ -18,7 +18,9 @@ public:
     // The thread's result when the client closed its end.
     static const long CLIENT_DISCONNECTED = 109;   // ERROR_BROKEN_PIPE
 
-    IPCClientRunnable(const std::string& serviceName, void* pipeHandle, IPCListener& listener);
+    // idleLimit: milliseconds to wait for each request before the connection is closed;
+    // negative waits for ever.
+    IPCClientRunnable(const std::string& serviceName, void* pipeHandle, IPCListener& listener, long idleLimit = -1);
     ~IPCClientRunnable() override;
 
     long run() override;
@@ -27,25 +29,25 @@ public:
     bool shutdown();
     // Forced end (KorrThread::stop): wakes a read that waits for the next request.
     void requestStop() override;
-    void* const& getPipeHandle() const { return pipe; }
+    // Closes the handle once run() has ended. It is not disconnected: a reply written last
+    // stays readable for the client until the client closes its end.
+    void closeConnection();
 
 private:
     IPCClientRunnable(const IPCClientRunnable&);
     IPCClientRunnable& operator=(const IPCClientRunnable&);
 
-    bool isShutdownRequested();
-    bool setShutdownRequested(bool value);
-    void setProcessingMessage(bool value);
-    // One overlapped read or write; false with the error when it failed or was stopped.
-    bool transfer(bool write, void* buffer, unsigned long length, unsigned long& done, unsigned long& error);
+    // One overlapped read or write; false with the error when it failed or was stopped. A
+    // read given a limit (ms, >= 0) that brings nothing in that time fails with ERROR_TIMEOUT.
+    bool transfer(bool write, void* buffer, unsigned long length, unsigned long& done, unsigned long& error,
+                  long limit = -1);
     bool readMessage(unsigned char* buffer, unsigned long& length, unsigned long& error);
 
     std::string serviceName;
     void* pipe;
     IPCListener& listener;
-    bool shutdownRequested;
-    bool processingMessage;
-    KorrThreadSync* monitor;
+    long idleLimit;
+    IPCClientState state;
     void* ioEvent;
     void* stopEvent;      // set by requestStop()
 };

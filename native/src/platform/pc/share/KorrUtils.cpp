@@ -231,14 +231,22 @@ void KorrUtils::setWindowsACLs(const std::string& path, bool withVexilGroup, boo
 void KorrUtils::mkpriv(const std::string& path, bool everyoneRead, bool everyoneWrite)
 {
     traceEntry("mkpriv", path, boolText(everyoneRead), boolText(everyoneWrite));
-    setWindowsACLs(path, false, everyoneRead, everyoneWrite);
+    try {
+        setWindowsACLs(path, false, everyoneRead, everyoneWrite);
+    } catch (const KorrIOException& e) {
+        throwTraced("mkpriv", e);
+    }
     traceExit("mkpriv", "", "void");
 }
 
 void KorrUtils::mkGroupVexilWrite(const std::string& path, bool everyoneWrite)
 {
     traceEntry("mkGroupVexilWrite", path, boolText(everyoneWrite));
-    setWindowsACLs(path, true, true, everyoneWrite);
+    try {
+        setWindowsACLs(path, true, true, everyoneWrite);
+    } catch (const KorrIOException& e) {
+        throwTraced("mkGroupVexilWrite", e);
+    }
     traceExit("mkGroupVexilWrite", "", "void");
 }
 
@@ -333,7 +341,9 @@ std::FILE* KorrUtils::openFile(const std::string& path, bool truncate, bool ever
     }
     if (created) {
         try {
-            mkpriv(path, everyoneRead, false);
+            // Not mkpriv, which traces: file handlers open their next file under their write
+            // lock, which a thread holding the trace lock may be waiting for.
+            setWindowsACLs(path, false, everyoneRead, false);
         } catch (const KorrException&) {
             CloseHandle(h);
             DeleteFileA(path.c_str());

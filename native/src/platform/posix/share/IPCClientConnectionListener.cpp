@@ -1,7 +1,6 @@
 #include "IPCClientConnectionListener.h"
 
 #include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,7 +11,6 @@
 #include "IPCEndpoint.h"
 #include "IPCMessage.h"
 #include "KorrException.h"
-#include "KorrThreadImpl.h"
 #include "KorrThreadSyncImpl.h"
 #include "KorrUtils.h"
 #include "NLS.h"
@@ -38,90 +36,31 @@ void traceData(const void* object, const char* text, const std::string& value = 
 
 IPCClientConnectionListener::IPCClientConnectionListener(const std::string& name, IPCListener& l, int max,
                                                          const std::string&)
-    : serviceName(name), listener(l), maxConnections(max), idleLimit(-1), refusedSinceReport(0),
-      lastRefusalReport(-1), running(false), shutdownRequested(false), ended(false),
-      monitor(new KorrThreadSyncImpl()), wakeRead(-1), wakeWrite(-1)
+    : serviceName(name), listener(l), idleLimit(-1), clients(rd(), name, max),
+      wakeRead(-1), wakeWrite(-1)
 {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
         wakeRead = ends[0];
         wakeWrite = ends[1];
     } else {
-        errorMessage = NLS::format(rd(), "ZRKNV0114_SECURITY_SETUP_FAILED", serviceName,
-                                   KorrUtils::getLastErrorMessage());
+        state.setErrorMessage(NLS::format(rd(), "ZRKNV0114_SECURITY_SETUP_FAILED", serviceName,
+                                          KorrUtils::getLastErrorMessage()));
     }
 }
 
 IPCClientConnectionListener::~IPCClientConnectionListener()
 {
     shutdown();
-    delete monitor;
     if (wakeRead >= 0) {
         ::close(wakeRead);
         ::close(wakeWrite);
     }
 }
 
-bool IPCClientConnectionListener::isRunning() const
-{
-    Synchronize hold(monitor);
-    return running;
-}
-
-void IPCClientConnectionListener::setRunning(bool value)
-{
-    Synchronize hold(monitor);
-    running = value;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::isShutdownRequested() const
-{
-    Synchronize hold(monitor);
-    return shutdownRequested;
-}
-
-void IPCClientConnectionListener::setShutdownRequested(bool value)
-{
-    Synchronize hold(monitor);
-    shutdownRequested = value;
-}
-
-void IPCClientConnectionListener::setEnded(const std::string& message)
-{
-    Synchronize hold(monitor);
-    if (!message.empty()) {
-        errorMessage = message;
-    }
-    running = false;
-    ended = true;
-    monitor->notifyAll();
-}
-
-bool IPCClientConnectionListener::hasEnded() const
-{
-    Synchronize hold(monitor);
-    return ended;
-}
-
-std::string IPCClientConnectionListener::getErrorMessage() const
-{
-    Synchronize hold(monitor);
-    return errorMessage;
-}
-
-bool IPCClientConnectionListener::waitRunning(long timeout) const
-{
-    Synchronize hold(monitor);
-    if (!running && !ended) {
-        monitor->wait(timeout);
-    }
-    return running;
-}
-
 bool IPCClientConnectionListener::shutdown()
 {
-    setShutdownRequested(true);
+    state.setShutdownRequested(true);
     if (wakeWrite < 0) {
         return false;
     }
@@ -144,15 +83,15 @@ long IPCClientConnectionListener::run()
     }
     long result = 0;
     IPCEndpoint endpoint(serviceName);
-    std::string message = getErrorMessage();
+    std::string message = state.getErrorMessage();
     if (wakeRead < 0) {
         result = EMFILE;
     } else {
         result = endpoint.open(message);
     }
     if (result == 0) {
-        setRunning(true);
-        while (!isShutdownRequested()) {
+        state.setRunning(true);
+        while (!state.isShutdownRequested()) {
             traceData(this, "Waiting for a client to connect");
             pollfd ready[2] = {{endpoint.getDescriptor(), POLLIN, 0}, {wakeRead, POLLIN, 0}};
             if (::poll(ready, 2, -1) < 0) {
@@ -176,9 +115,9 @@ long IPCClientConnectionListener::run()
         traceData(this, "Ended. Removing all currently connected client threads");
         // No new clients from here on: they find no server rather than a deaf one.
         endpoint.close();
-        endAllClients();
+        clients.endAll();
     }
-    setEnded(message);
+    state.setEnded(message);
     if (rd().isFlowOn()) {
         std::string text = std::to_string(result);
         Trace::traceMethodExit(rd(), this, "run", &text, "long");
@@ -198,7 +137,7 @@ void IPCClientConnectionListener::acceptOne(int listening)
         }
         return;
     }
-    if (isShutdownRequested()) {
+    if (state.isShutdownRequested()) {
         ::close(client);
         return;
     }
@@ -208,10 +147,8 @@ void IPCClientConnectionListener::acceptOne(int listening)
         ::close(client);
         return;
     }
-    reapFinishedClients();
-    if (maxConnections >= 0 && clients.size() >= static_cast<std::size_t>(maxConnections)) {
-        std::string text = NLS::format(rd(), "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", serviceName,
-                                       std::to_string(maxConnections));
+    std::string text;
+    if (!clients.admit(text)) {
         // The client learns why before its connection closes: a reply to whatever it sends.
         IPCMessage refusal(0, IPCMessage::STATUS_EXCEPTION, text);
         unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
@@ -219,67 +156,8 @@ void IPCClientConnectionListener::acceptOne(int listening)
         refusal.getMessageBytes(buffer, &length);
         ::send(client, buffer, static_cast<std::size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
         ::close(client);
-        ++refusedSinceReport;
-        long now = static_cast<long>(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count());
-        if (lastRefusalReport < 0 || now - lastRefusalReport >= 60) {
-            if (refusedSinceReport > 1) {
-                text += " (" + std::to_string(refusedSinceReport) + " connections refused since the last report)";
-            }
-            EventLog::errorNoFormat(rd(), text);
-            lastRefusalReport = now;
-            refusedSinceReport = 0;
-        }
         return;
     }
     traceData(this, "Client connected, creating a processing thread.");
-    IPCClientRunnable* runnable = new IPCClientRunnable(serviceName, client, listener, idleLimit);
-    KorrThread* thread = new KorrThreadImpl(runnable);
-    try {
-        thread->start();
-        clients.push_back(thread);
-    } catch (const KorrException& e) {
-        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0088_THREAD_START_FAILED", serviceName, e.getMessage()));
-        delete thread;
-        delete runnable;
-        ::close(client);
-    }
-}
-
-void IPCClientConnectionListener::reapFinishedClients()
-{
-    for (auto it = clients.begin(); it != clients.end();) {
-        KorrThread* thread = *it;
-        if (thread->isAlive()) {
-            ++it;
-            continue;
-        }
-        thread->join();
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        ::close(runnable->getPipeHandle());
-        delete runnable;
-        delete thread;
-        it = clients.erase(it);
-    }
-}
-
-// Idle clients are woken at once; a client in the middle of a request finishes its reply.
-// All of them end in parallel, so one slow request does not hold up the others' release.
-void IPCClientConnectionListener::endAllClients()
-{
-    for (KorrThread* thread : clients) {
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        if (!runnable->shutdown()) {
-            runnable->requestStop();
-        }
-    }
-    for (KorrThread* thread : clients) {
-        IPCClientRunnable* runnable = static_cast<IPCClientRunnable*>(thread->getRunnable());
-        thread->join();
-        ::close(runnable->getPipeHandle());
-        delete runnable;
-        delete thread;
-    }
-    clients.clear();
+    clients.start(new IPCClientRunnable(serviceName, client, listener, idleLimit));
 }

@@ -1,21 +1,19 @@
 // The listening loop of an IPC server, on a thread of its own: accepts connections on the
 // service's endpoint, refuses peers that are neither root nor the server's user, enforces
-// the connection limit and runs one IPCClientRunnable thread per client. A client over the
-// limit gets one reply packet saying so (ZRKNV0090), then its connection is closed; the event
-// log names such refusals at most once a minute, so a flood of them cannot fill the disk. A wake-up pipe polled
-// beside the socket lets shutdown() end the loop at once.
+// the connection limit and runs one IPCClientRunnable thread per client (IPCClientThreads). A
+// client over the limit gets one reply packet saying so (ZRKNV0090), then its connection is
+// closed. A wake-up pipe polled beside the socket lets shutdown() end the loop at once.
 #ifndef OSTARA_IPCCLIENTCONNECTIONLISTENER_H
 #define OSTARA_IPCCLIENTCONNECTIONLISTENER_H
 
-#include <list>
 #include <string>
 
+#include "IPCClientThreads.h"
+#include "IPCListeningState.h"
 #include "KorrRunnable.h"
 
 class IPCEndpoint;
 class IPCListener;
-class KorrThread;
-class KorrThreadSync;
 
 class IPCClientConnectionListener : public KorrRunnable
 {
@@ -33,38 +31,23 @@ public:
     void requestStop() override { shutdown(); }
     // Waits at most timeout ms until the endpoint accepts clients (or the loop has ended);
     // true when it does.
-    bool waitRunning(long timeout) const;
+    bool waitRunning(long timeout) const { return state.waitRunning(timeout); }
     // True once run() has returned or is about to (its endpoint is closed).
-    bool hasEnded() const;
-    std::string getErrorMessage() const;
+    bool hasEnded() const { return state.hasEnded(); }
+    std::string getErrorMessage() const { return state.getErrorMessage(); }
 
 private:
     IPCClientConnectionListener(const IPCClientConnectionListener&);
     IPCClientConnectionListener& operator=(const IPCClientConnectionListener&);
 
-    bool isRunning() const;
-    void setRunning(bool value);
-    bool isShutdownRequested() const;
-    void setShutdownRequested(bool value);
-    void setEnded(const std::string& message);
-
     void acceptOne(int listening);
-    void reapFinishedClients();
-    void endAllClients();
     void pause(long milliseconds);
 
     std::string serviceName;
     IPCListener& listener;
-    int maxConnections;
     long idleLimit;
-    long refusedSinceReport;          // over the limit since the last ZRKNV0090 event
-    long lastRefusalReport;           // steady-clock seconds of that event, -1 before
-    std::list<KorrThread*> clients;   // used by the listening thread only
-    bool running;
-    bool shutdownRequested;
-    bool ended;
-    KorrThreadSync* monitor;
-    std::string errorMessage;         // guarded by the monitor
+    IPCClientThreads clients;         // used by the listening thread only
+    IPCListeningState state;
     int wakeRead;
     int wakeWrite;
 };

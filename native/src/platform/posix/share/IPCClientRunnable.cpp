@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include "EventLog.h"
 #include "IPCListener.h"
@@ -26,37 +27,19 @@ const RasDescriptor& rd() { return rdSlot.get(); }
 } // namespace
 
 IPCClientRunnable::IPCClientRunnable(const std::string& name, int s, IPCListener& l, long idle)
-    : serviceName(name), socket(s), listener(l), idleLimit(idle), shutdownRequested(false), processingMessage(false),
-      monitor(new KorrThreadSyncImpl())
+    : serviceName(name), socket(s), listener(l), idleLimit(idle)
 {
 }
 
-IPCClientRunnable::~IPCClientRunnable() { delete monitor; }
+IPCClientRunnable::~IPCClientRunnable() {}
 
-bool IPCClientRunnable::isShutdownRequested()
-{
-    Synchronize hold(monitor);
-    return shutdownRequested;
-}
+bool IPCClientRunnable::shutdown() { return state.requestShutdown(); }
 
-bool IPCClientRunnable::setShutdownRequested(bool value)
-{
-    Synchronize hold(monitor);
-    shutdownRequested = value;
-    return processingMessage;
-}
-
-void IPCClientRunnable::setProcessingMessage(bool value)
-{
-    Synchronize hold(monitor);
-    processingMessage = value;
-}
-
-bool IPCClientRunnable::shutdown() { return setShutdownRequested(true); }
+void IPCClientRunnable::closeConnection() { ::close(socket); }
 
 void IPCClientRunnable::requestStop()
 {
-    setShutdownRequested(true);
+    state.requestShutdown();
     ::shutdown(socket, SHUT_RD);
 }
 
@@ -68,7 +51,7 @@ long IPCClientRunnable::run()
     }
     unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
     long result = 0;
-    while (!isShutdownRequested()) {
+    while (!state.isShutdownRequested()) {
         if (idleLimit >= 0) {
             // A wake-up by requestStop() reads as input too, so the loop looks again at once.
             pollfd ready = {socket, POLLIN, 0};
@@ -92,7 +75,7 @@ long IPCClientRunnable::run()
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        setProcessingMessage(true);
+        state.setProcessingMessage(true);
         if (got == 0) {
             // The client closed its end (or sent an empty packet, which ends it as well).
             if (rd().isOn(TraceLevel::MODERATE)) {
@@ -138,9 +121,9 @@ long IPCClientRunnable::run()
                                                       KorrUtils::getLastErrorMessage(static_cast<int>(result))));
             break;
         }
-        setProcessingMessage(false);
+        state.setProcessingMessage(false);
     }
-    setProcessingMessage(false);
+    state.setProcessingMessage(false);
     // The listener closes the socket only when it next accepts a client; until then the
     // client must not wait for replies that no thread will write.
     ::shutdown(socket, SHUT_RDWR);

@@ -6,10 +6,10 @@
 
 #include <string>
 
+#include "IPCClientState.h"
 #include "KorrRunnable.h"
 
 class IPCListener;
-class KorrThreadSync;
 
 class IPCClientRunnable : public KorrRunnable
 {
@@ -29,23 +29,18 @@ public:
     // Forced end (KorrThread::stop): wakes a read that waits for the next request. Only the
     // read side is shut, so a request that has just arrived still gets its reply written.
     void requestStop() override;
-    const int& getPipeHandle() const { return socket; }
+    // Closes the socket once run() has ended.
+    void closeConnection();
 
 private:
     IPCClientRunnable(const IPCClientRunnable&);
     IPCClientRunnable& operator=(const IPCClientRunnable&);
 
-    bool isShutdownRequested();
-    bool setShutdownRequested(bool value);
-    void setProcessingMessage(bool value);
-
     std::string serviceName;
     int socket;
     IPCListener& listener;
     long idleLimit;
-    bool shutdownRequested;
-    bool processingMessage;
-    KorrThreadSync* monitor;
+    IPCClientState state;
 };
 
 #endif

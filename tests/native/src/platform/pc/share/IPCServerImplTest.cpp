@@ -71,8 +71,11 @@ class RawPipe
 public:
     explicit RawPipe(const std::string& name)
     {
-        handle = CreateFileA(("\\\\.\\pipe\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        // The server makes its next instance only once it has handed the last one to a client.
+        std::string path = "\\\\.\\pipe\\" + name;
+        WaitNamedPipeA(path.c_str(), 10000);
+        handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
         DWORD mode = PIPE_READMODE_MESSAGE;
         if (handle != INVALID_HANDLE_VALUE) {
             SetNamedPipeHandleState(handle, &mode, nullptr, nullptr);
@@ -259,4 +262,50 @@ TEST(IPCServerImplTest, PipeAllowsAdministratorsThenTheServersAccountOnly)
     FreeSid(admins);
     LocalFree(descriptor);
     server->disconnect();
+}
+
+TEST(IPCServerImplTest, ClosesAConnectionThatSendsNoRequestInTime)
+{
+    std::string name = uniqueName("ipc-idle");
+    EchoListener listener;
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance(name, listener, -1));
+    server->setIdleLimit(300);
+    server->connect();
+    RawPipe busy(name);
+    ASSERT_NE(busy.handle, INVALID_HANDLE_VALUE);
+    RawPipe silent(name);
+    ASSERT_NE(silent.handle, INVALID_HANDLE_VALUE);
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {   // each request starts the time again
+        Sleep(150);
+        EXPECT_EQ(busy.exchange(bytesOf(IPCMessage(1, "a"))).getMessageText(), "echo:a");
+    }
+    // The server's end goes: the read fails at once rather than at its 20 s deadline.
+    std::vector<unsigned char> nothing(16);
+    EXPECT_FALSE(silent.io(false, nothing));
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(300));
+    EXPECT_LT(waited, std::chrono::seconds(15));
+    server->disconnect();
+}
+
+TEST(IPCServerImplTest, ConnectionsOverTheLimitAreClosedAndReportedOnceAMinute)
+{
+    std::string name = uniqueName("ipc-none");
+    EchoListener listener;
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance(name, listener, 0));
+    server->connect();
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) {
+        RawPipe refused(name);
+        ASSERT_NE(refused.handle, INVALID_HANDLE_VALUE) << i;
+        std::vector<unsigned char> nothing(16);
+        EXPECT_FALSE(refused.io(false, nothing)) << i;
+    }
+    server->disconnect();
+    std::string events = ::testing::internal::GetCapturedStderr();
+    std::string text = NLS::format(BUNDLE, "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", name, "0");
+    std::string::size_type first = events.find(text);
+    EXPECT_NE(first, std::string::npos) << events;
+    EXPECT_EQ(events.find(text, first + 1), std::string::npos) << events;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DiagnosticsTestSupport.h"
 #include "FileAccessList.h"
 #include "FilePermissionsException.h"
 #include "KorrUtils.h"
@@ -210,4 +211,25 @@ TEST(KorrUtilsTest, OpenFileRefusesWhatIsNotARegularFile)
     ASSERT_NE(file, nullptr) << refusal;
     EXPECT_EQ(refusal, "");
     std::fclose(file);
+}
+
+// File handlers open their next file under their write lock, which a thread holding the trace
+// lock may be waiting for: opening (and making private) a new file must not trace, even with
+// everything traced, while making a path private on its own does.
+TEST_F(DiagnosticsTest, OpenFileTracesNothingWhileItMakesANewFilePrivate)
+{
+    RAS::setLevel("=all");
+    TempDir dir;
+    trace->clear();
+    std::string refusal;
+    std::FILE* file = KorrUtils::openFile(dir.file("next.log"), false, true, &refusal);
+    ASSERT_NE(file, nullptr) << refusal;
+    std::fclose(file);
+    {
+        std::lock_guard<std::mutex> hold(trace->lock);
+        EXPECT_TRUE(trace->lines.empty()) << trace->lines.front();
+    }
+    KorrUtils::mkpriv(dir.file("next.log"), true, false);   // the trace does reach the handler
+    std::lock_guard<std::mutex> hold(trace->lock);
+    EXPECT_FALSE(trace->lines.empty());
 }

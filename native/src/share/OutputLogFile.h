@@ -1,4 +1,4 @@
-// Where one output stream of a child is copied: each chunk goes out in one write(), with no
+// Where one output stream of a child is copied: each chunk goes out in one write, with no
 // buffering in between. With a path it is a file rotated by size into numbered generations
 // (path.1 the newest), the oldest beyond the count deleted; without one it writes a descriptor.
 #ifndef OSTARA_OUTPUTLOGFILE_H
@@ -29,9 +29,8 @@ public:
     // go past `generations`. An empty or missing file, or one that is not a regular file, is
     // left as it is.
     static void shiftGenerations(const std::string& path, int generations);
-    // Opens `path` to append through KorrUtils::openSafely, creating it 0644: the one place
-    // output files are opened. A link, a FIFO, a file with other hard links and a file of
-    // another user are refused (-1, errno, and refusal when not null says why).
+    // Opens `path` to append (OutputDescriptor::openForAppend): the one place output files are
+    // opened. -1 with refusal, when not null, saying why.
     static int openForAppend(const std::string& path, std::string* refusal = nullptr);
 
 private:
@@ -39,7 +38,6 @@ private:
     OutputLogFile& operator=(const OutputLogFile&);
 
     void rotate();
-    bool writeAll(const char* data, std::size_t size);
 
     std::mutex lock;           // writes and rotations of one file are serialised
     std::string path;          // empty: a plain descriptor

@@ -1,5 +1,5 @@
-// The POSIX IPC server: its listening loop (IPCClientConnectionListener) runs on a thread of
-// its own; the server counts as connected exactly while that thread exists.
+// The IPC server: its listening loop (the platform's IPCClientConnectionListener) runs on a
+// thread of its own; the server counts as connected exactly while that thread exists.
 #ifndef OSTARA_IPCSERVERIMPL_H
 #define OSTARA_IPCSERVERIMPL_H
 

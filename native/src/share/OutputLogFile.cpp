@@ -1,28 +1,18 @@
 #include "OutputLogFile.h"
 
-#include <windows.h>
-
-#include <io.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "KorrException.h"
 #include "KorrUtils.h"
+#include "OutputDescriptor.h"
+#include "OutputDirectory.h"
 
 namespace {
 
 // The most generations the properties allow; numbers past it are never written.
 const int MAX_GENERATIONS = 100;
 
-std::string generation(const std::string& path, int number) { return path + "." + std::to_string(number); }
-
-long long fileSize(int descriptor)
-{
-    long long length = _filelengthi64(descriptor);
-    return length < 0 ? 0 : length;
-}
+std::string generation(const std::string& name, int number) { return name + "." + std::to_string(number); }
 
 } // namespace
 
@@ -36,68 +26,52 @@ OutputLogFile::OutputLogFile(const std::string& p, long long l, int g, int t)
       atLineStart(true)
 {
     std::string refusal;
-    descriptor = openForAppend(path, &refusal);
+    descriptor = OutputDescriptor::openForAppend(path, &refusal);
     if (descriptor < 0) {
         throw KorrException(refusal.empty() ? KorrUtils::getLastErrorMessage() : refusal);
     }
-    size = fileSize(descriptor);
+    long long length = OutputDescriptor::sizeOf(descriptor);
+    size = length < 0 ? 0 : length;
     if (target >= 0 && descriptor != target) {
-        _dup2(descriptor, target);
+        OutputDescriptor::redirect(descriptor, target);
     }
-    for (int i = generations + 1; i <= MAX_GENERATIONS + 1; ++i) {
-        DeleteFileA(generation(path, i).c_str());
+    OutputDirectory directory(path);
+    if (directory.isOpen()) {
+        for (int i = generations + 1; i <= MAX_GENERATIONS + 1; ++i) {
+            directory.remove(generation(directory.fileName(), i));
+        }
     }
 }
 
 OutputLogFile::~OutputLogFile()
 {
     if (owned && descriptor >= 0) {
-        _close(descriptor);
+        OutputDescriptor::close(descriptor);
     }
 }
 
 int OutputLogFile::openForAppend(const std::string& name, std::string* refusal)
 {
-    std::FILE* file = KorrUtils::openFile(name, false, true, refusal);
-    if (!file) {
-        return -1;
-    }
-    // A descriptor of its own, so that the stream can go: writes are unbuffered _write calls.
-    int fd = _dup(_fileno(file));
-    std::fclose(file);
-    return fd;
+    return OutputDescriptor::openForAppend(name, refusal);
 }
 
 void OutputLogFile::shiftGenerations(const std::string& name, int count)
 {
-    // Only a regular, non-empty file moves: anything else at the name is refused when opened.
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
+    // Every name is taken within the directory reached as files are opened, so a link planted
+    // on the way (a "logs" that leads into another user's directory) moves nothing there.
+    OutputDirectory directory(name);
+    const std::string& last = directory.fileName();
+    if (!directory.isOpen() || !directory.holdsOutput(last)) {
         return;
     }
-    // The oldest goes first, so no rename needs to replace a file.
+    // The oldest goes first, so no rename replaces a file (on ext4 that forces the replacing
+    // file's data out to disk at once).
     int kept = count < 1 ? 1 : count;
-    DeleteFileA(generation(name, kept).c_str());
+    directory.remove(generation(last, kept));
     for (int i = kept - 1; i >= 1; --i) {
-        MoveFileA(generation(name, i).c_str(), generation(name, i + 1).c_str());
+        directory.rename(generation(last, i), generation(last, i + 1));
     }
-    MoveFileA(name.c_str(), generation(name, 1).c_str());
-}
-
-bool OutputLogFile::writeAll(const char* data, std::size_t length)
-{
-    while (length > 0) {
-        unsigned int part = length > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(length);
-        int written = _write(descriptor, data, part);
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
+    directory.rename(last, generation(last, 1));
 }
 
 void OutputLogFile::write(const char* data, std::size_t n)
@@ -110,8 +84,8 @@ void OutputLogFile::write(const char* data, std::size_t n)
             long long after = size + static_cast<long long>(n);
             if (after > limit) {
                 // An outside truncate leaves our count high: appends land at the real end.
-                long long real = fileSize(descriptor);
-                if (real < size) {
+                long long real = OutputDescriptor::sizeOf(descriptor);
+                if (real >= 0 && real < size) {
                     size = real;
                 }
             }
@@ -138,7 +112,7 @@ void OutputLogFile::write(const char* data, std::size_t n)
                 }
             }
         }
-        if (!writeAll(data, cut)) {
+        if (!OutputDescriptor::writeAll(descriptor, data, cut)) {
             return;
         }
         size += static_cast<long long>(cut);
@@ -151,21 +125,22 @@ void OutputLogFile::write(const char* data, std::size_t n)
     }
 }
 
-// Called with the lock held. Output files are opened with delete sharing, so the current one
-// is renamed while open and nothing written before the switch is lost; a file that cannot be
-// opened again leaves the writes going to the renamed one.
+// Called with the lock held. The current file is renamed while open and the old descriptor
+// stays valid, so nothing written before the switch is lost; a file that cannot be opened
+// leaves the writes going to the renamed one.
 void OutputLogFile::rotate()
 {
     shiftGenerations(path, generations);
-    int fresh = openForAppend(path);
+    int fresh = OutputDescriptor::openForAppend(path, nullptr);
     if (fresh < 0) {
         size = 0;   // tried again after another limit's worth, not at every chunk
         return;
     }
+    OutputDescriptor::copyAccess(descriptor, fresh);
     if (target >= 0) {
-        _dup2(fresh, target);
+        OutputDescriptor::redirect(fresh, target);
     }
-    _close(descriptor);
+    OutputDescriptor::close(descriptor);
     descriptor = fresh;
     size = 0;
     atLineStart = true;

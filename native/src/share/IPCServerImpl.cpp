@@ -118,7 +118,7 @@ void IPCServerImpl::disconnect()
         }
         throw e;
     }
-    // The wake-up of our own pipe cannot fail while the loop runs, so the join ends.
+    // The loop's own wake-up cannot fail while it runs, so the join ends.
     clientConnectionListener->shutdown();
     clientConnectionListenerThread->join();
     delete clientConnectionListenerThread;

@@ -1,0 +1,53 @@
+#include "OutputDescriptor.h"
+
+#include <io.h>
+
+#include <cstdio>
+
+#include "KorrUtils.h"
+
+int OutputDescriptor::openForAppend(const std::string& path, std::string* refusal)
+{
+    std::FILE* file = KorrUtils::openFile(path, false, true, refusal);
+    if (!file) {
+        return -1;
+    }
+    // A descriptor of its own, so that the stream can go: writes are unbuffered _write calls.
+    int fd = _dup(_fileno(file));
+    std::fclose(file);
+    return fd;
+}
+
+long long OutputDescriptor::sizeOf(int descriptor)
+{
+    long long length = _filelengthi64(descriptor);
+    return length < 0 ? -1 : length;
+}
+
+bool OutputDescriptor::writeAll(int descriptor, const char* data, std::size_t length)
+{
+    while (length > 0) {
+        unsigned int part = length > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(length);
+        int written = _write(descriptor, data, part);
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void OutputDescriptor::redirect(int descriptor, int target)
+{
+    _dup2(descriptor, target);
+}
+
+void OutputDescriptor::copyAccess(int, int)
+{
+}
+
+void OutputDescriptor::close(int descriptor)
+{
+    _close(descriptor);
+}

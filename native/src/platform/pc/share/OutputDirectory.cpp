@@ -1,0 +1,28 @@
+#include "OutputDirectory.h"
+
+#include <windows.h>
+
+OutputDirectory::OutputDirectory(const std::string& path)
+{
+    std::string::size_type cut = path.find_last_of("\\/");
+    folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    name = cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+bool OutputDirectory::holdsOutput(const std::string& entry) const
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA((folder + entry).c_str(), GetFileExInfoStandard, &data) &&
+           !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           (data.nFileSizeHigh != 0 || data.nFileSizeLow != 0);
+}
+
+void OutputDirectory::remove(const std::string& entry) const
+{
+    DeleteFileA((folder + entry).c_str());
+}
+
+void OutputDirectory::rename(const std::string& from, const std::string& to) const
+{
+    MoveFileA((folder + from).c_str(), (folder + to).c_str());
+}

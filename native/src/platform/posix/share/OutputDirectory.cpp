@@ -1,0 +1,37 @@
+#include "OutputDirectory.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "SafePath.h"
+
+OutputDirectory::OutputDirectory(const std::string& path)
+    : descriptor(SafePath::openDirectoryOf(path, &name, nullptr))
+{
+}
+
+OutputDirectory::~OutputDirectory()
+{
+    if (descriptor >= 0) {
+        ::close(descriptor);
+    }
+}
+
+bool OutputDirectory::holdsOutput(const std::string& entry) const
+{
+    struct stat st;
+    return ::fstatat(descriptor, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size > 0;
+}
+
+void OutputDirectory::remove(const std::string& entry) const
+{
+    ::unlinkat(descriptor, entry.c_str(), 0);
+}
+
+void OutputDirectory::rename(const std::string& from, const std::string& to) const
+{
+    ::renameat(descriptor, from.c_str(), descriptor, to.c_str());
+}
