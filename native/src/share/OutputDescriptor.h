@@ -21,8 +21,8 @@ public:
     // Writes every byte, unbuffered; false when a write fails (a POSIX descriptor left
     // non-blocking gets a bounded wait for room first).
     static bool writeAll(int descriptor, const char* data, std::size_t size);
-    // Makes `target` refer to the file `descriptor` refers to.
-    static void redirect(int descriptor, int target);
+    // Makes `target` refer to the file `descriptor` refers to; false when it could not.
+    static bool redirect(int descriptor, int target);
     // Gives `to` the group and mode of `from` where files have them (best effort: as created
     // the file is already safe). Windows creates every output file with the same access list.
     static void copyAccess(int from, int to);

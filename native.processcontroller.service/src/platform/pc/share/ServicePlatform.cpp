@@ -1,6 +1,10 @@
 #include "ServicePlatform.h"
 
+#include <cstdio>
 #include <io.h>
+#include <windows.h>
+
+#include "KorrUtils.h"
 
 namespace {
 
@@ -48,4 +52,34 @@ const char* ServicePlatform::usageNotes()
            "controller writes pcevent*.log and its trace to DIR\\logs. A non-zero exit status is\n"
            "reported as an error event (id 0xC0020001) under the service name in the Application\n"
            "event log, and as the service-specific exit code (sc query NAME).\n";
+}
+
+std::string ServicePlatform::temporaryDirectory()
+{
+    std::string tmp = KorrUtils::getenv("TMP");
+    if (tmp.empty()) {
+        tmp = KorrUtils::getenv("TEMP");
+    }
+    if (tmp.empty()) {
+        char path[MAX_PATH + 1];
+        DWORD n = ::GetTempPathA(sizeof path, path);
+        if (n > 0 && n < sizeof path) {
+            tmp.assign(path, n);
+            if (tmp.size() > 3 && (tmp.back() == '\\' || tmp.back() == '/')) {
+                tmp.pop_back();
+            }
+        }
+    }
+    return tmp;
+}
+
+void ServicePlatform::standardStreamsMoved()
+{
+    // Whatever asks the process for its standard handles gets the files too.
+    ::SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+    ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
+    // A log file is read as it grows: write each line out at once (the C runtime has no line
+    // buffering, so no buffering at all).
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
 }

@@ -68,6 +68,20 @@ std::string firstWord(const std::string& commandLine)
     return commandLine.substr(0, commandLine.find(' '));
 }
 
+// A reason why the manager cannot take the definition (a name with "/" or "\", a control
+// character in a value); empty when it can.
+std::string refusal(const ServiceRegistry::Definition& d)
+{
+    if (d.name.find_first_of("/\\") != std::string::npos) {
+        return "a service name may not contain \"/\" or \"\\\"";
+    }
+    if (hasControlCharacter(d.name) || hasControlCharacter(d.displayName) || hasControlCharacter(d.description) ||
+        hasControlCharacter(d.user) || hasControlCharacter(d.commandLine)) {
+        return "a value contains a line break or another control character";
+    }
+    return std::string();
+}
+
 } // namespace
 
 std::string ServiceRegistry::programPath(std::string& reason)
@@ -96,18 +110,6 @@ std::string ServiceRegistry::commandLine(const std::vector<std::string>& words)
         line += (line.empty() ? "" : " ") + commandWord(w);
     }
     return line;
-}
-
-std::string ServiceRegistry::refusal(const Definition& d)
-{
-    if (d.name.find_first_of("/\\") != std::string::npos) {
-        return "a service name may not contain \"/\" or \"\\\"";
-    }
-    if (hasControlCharacter(d.name) || hasControlCharacter(d.displayName) || hasControlCharacter(d.description) ||
-        hasControlCharacter(d.user) || hasControlCharacter(d.commandLine)) {
-        return "a value contains a line break or another control character";
-    }
-    return std::string();
 }
 
 ServiceRegistry::Outcome ServiceRegistry::create(const Definition& d, std::string& reason, int& errorCode)

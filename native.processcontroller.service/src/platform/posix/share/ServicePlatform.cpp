@@ -1,5 +1,6 @@
 #include "ServicePlatform.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -51,4 +52,16 @@ const char* ServicePlatform::usageNotes()
            "Files: LOG_DIRECTORY/logs holds stdout.log, stderr.log and serviceYYYYMMDD.log; the\n"
            "controller writes pcevent*.log and its trace to DIR/logs. Errors go to syslog under the\n"
            "service name (journalctl -t SERVICE_NAME).\n";
+}
+
+std::string ServicePlatform::temporaryDirectory()
+{
+    std::string tmp = KorrUtils::getenv("TMP");
+    return tmp.empty() ? std::string("/tmp") : tmp;
+}
+
+void ServicePlatform::standardStreamsMoved()
+{
+    // A log file is read as it grows: write each line out at once.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }

@@ -38,9 +38,9 @@ bool OutputDescriptor::writeAll(int descriptor, const char* data, std::size_t le
     return true;
 }
 
-void OutputDescriptor::redirect(int descriptor, int target)
+bool OutputDescriptor::redirect(int descriptor, int target)
 {
-    _dup2(descriptor, target);
+    return _dup2(descriptor, target) == 0;
 }
 
 void OutputDescriptor::copyAccess(int, int)

@@ -42,9 +42,9 @@ bool OutputDescriptor::writeAll(int descriptor, const char* data, std::size_t le
     return true;
 }
 
-void OutputDescriptor::redirect(int descriptor, int target)
+bool OutputDescriptor::redirect(int descriptor, int target)
 {
-    ::dup2(descriptor, target);
+    return ::dup2(descriptor, target) >= 0;
 }
 
 // The service sets the group and mode of the first file; copying them from the open file

@@ -1,13 +1,13 @@
 #include "redirectStdStreams.h"
 
 #include <cstdio>
-#include <io.h>
-#include <windows.h>
 
 #include "KorrException.h"
 #include "KorrUtils.h"
+#include "OutputDescriptor.h"
 #include "OutputLogFile.h"
 #include "RasDescriptor.h"
+#include "ServicePlatform.h"
 #include "Trace.h"
 
 namespace {
@@ -22,25 +22,9 @@ const RasDescriptor& rd()
 // The most generations a controller may keep; it knows its own count only later.
 const int OUTPUT_GENERATIONS_MAX = 100;
 
-std::string temporaryDirectory()
-{
-    std::string tmp = KorrUtils::getenv("TMP");
-    if (tmp.empty()) {
-        tmp = KorrUtils::getenv("TEMP");
-    }
-    if (tmp.empty()) {
-        char path[MAX_PATH + 1];
-        DWORD n = ::GetTempPathA(sizeof path, path);
-        if (n > 0 && n < sizeof path) {
-            tmp.assign(path, n);
-            if (tmp.size() > 3 && (tmp.back() == '\\' || tmp.back() == '/')) {
-                tmp.pop_back();
-            }
-        }
-    }
-    return tmp;
-}
-
+// The output of the previous run becomes generation 1 (the controller deletes what lies past
+// its count), and the run starts a fresh file, appended to, so an outside truncate leaves no
+// hole. Opened as every output file is (OutputDescriptor::openForAppend): a link is refused.
 int openLogFile(const std::string& path, std::string& reason)
 {
     OutputLogFile::shiftGenerations(path, OUTPUT_GENERATIONS_MAX);
@@ -65,25 +49,19 @@ bool reopenBoth(const std::string& dir, std::string& reason)
     }
     int err = openLogFile(dir + sep + "stderr.log", reason);
     if (err < 0) {
-        _close(out);
+        OutputDescriptor::close(out);
         return false;
     }
     std::fflush(stdout);
     std::fflush(stderr);
-    bool moved = _dup2(out, 1) == 0 && _dup2(err, 2) == 0;
+    bool moved = OutputDescriptor::redirect(out, 1) && OutputDescriptor::redirect(err, 2);
     if (!moved) {
         reason = KorrUtils::getLastErrorMessage();
     }
-    _close(out);
-    _close(err);
+    OutputDescriptor::close(out);
+    OutputDescriptor::close(err);
     if (moved) {
-        // Whatever asks the process for its standard handles gets the files too.
-        ::SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
-        ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
-        // A log file is read as it grows: write each line out at once (the C runtime has no
-        // line buffering, so no buffering at all).
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
-        std::setvbuf(stderr, nullptr, _IONBF, 0);
+        ServicePlatform::standardStreamsMoved();
     }
     return moved;
 }
@@ -100,7 +78,7 @@ std::string redirectStdStreams(const std::string& directory)
     std::string creationError;
     if (KorrUtils::mkdirs(dir, true) != 0) {
         creationError = KorrUtils::getLastErrorMessage();
-        dir = temporaryDirectory();
+        dir = ServicePlatform::temporaryDirectory();
     }
     std::string reopenError;
     bool reopened = reopenBoth(dir, reopenError);
@@ -110,7 +88,7 @@ std::string redirectStdStreams(const std::string& directory)
                          wanted.c_str(), creationError.c_str());
         }
     } else {
-        dir = temporaryDirectory();
+        dir = ServicePlatform::temporaryDirectory();
         std::string tmpError;
         if (!reopenBoth(dir, tmpError)) {
             KorrException e("Failed to redirect stdout or stderr due to error: " + tmpError);

@@ -1,6 +1,6 @@
-// Error events of the service program in the Windows event log: one event of type error,
-// identifier 0xC0020001, category 0, with two strings, the source and the text, written under
-// an event source named after the service.
+// Error events of the service program, written under the service's name as source: in the
+// Windows event log (type error, identifier 0xC0020001, the source and the text as its two
+// strings), or to syslog(3) with the source as ident ("journalctl -t SOURCE" shows them).
 #ifndef OSTARAPCSERVICE_REPORTEVENT_H
 #define OSTARAPCSERVICE_REPORTEVENT_H
 

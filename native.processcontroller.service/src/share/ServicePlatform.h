@@ -1,6 +1,6 @@
-// What the service host does differently on Linux: the loader's search path is
-// LD_LIBRARY_PATH, the process collects orphaned descendants of the agent, and a failed start
-// is told on the standard error (a terminal or the journal) that the program was started with.
+// What the service host does differently on each platform: the variable through which the JVM
+// finds the runtime library, preparing the process, where a failed start is told, the
+// temporary directory and how standard streams are set up once they go to files.
 #ifndef OSTARAPCSERVICE_SERVICEPLATFORM_H
 #define OSTARAPCSERVICE_SERVICEPLATFORM_H
 
@@ -13,7 +13,7 @@ class ServicePlatform
 public:
     // The variable through which the JVM finds the runtime library.
     static std::string libraryPathVariable();
-    // Before the controller is created: makes this process a child subreaper.
+    // Before the controller is created (Linux: makes this process a child subreaper).
     static void prepareProcess(ServiceLog* serviceLog);
     // Keeps a copy of standard error before the streams go to the log directory.
     static void keepStarterError();
@@ -21,6 +21,11 @@ public:
     static void tellStarter(const std::string& line);
     // The paragraph of --help on how the service manager runs the program.
     static const char* usageNotes();
+    // Where the streams go when the log directory cannot take them ($TMP, then the system's).
+    static std::string temporaryDirectory();
+    // After standard output and error were moved onto files: each line is written out at once
+    // (and on Windows the process's standard handles follow).
+    static void standardStreamsMoved();
 
 private:
     ServicePlatform();

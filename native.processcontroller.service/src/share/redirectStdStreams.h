@@ -1,8 +1,8 @@
 // Points the service's standard output and error at fresh "stdout.log" and "stderr.log" in
-// <directory>\logs, or in the temporary directory (%TMP%, else the system's) when that cannot
-// be had; the previous run's non-empty files become generation 1 ("stdout.log.1"). A service
-// has no standard handles: the C runtime's descriptors 1 and 2 and the process's standard
-// handles are both set. Both streams move together or not at all; a link at the name is refused.
+// <directory>/logs, or in the temporary directory when that cannot be had; the previous run's
+// non-empty files become generation 1 ("stdout.log.1"). Both streams move together or not at
+// all (open, then redirect), so a failure never leaves a stream closed; a file that is a link
+// (or, on Linux, belongs to another user) is refused, which matters in a shared directory.
 #ifndef OSTARAPCSERVICE_REDIRECTSTDSTREAMS_H
 #define OSTARAPCSERVICE_REDIRECTSTDSTREAMS_H
 
