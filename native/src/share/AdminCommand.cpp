@@ -29,6 +29,25 @@ int usageError(std::ostream& err, const std::string& problem)
     return AdminCommand::EXIT_USAGE;
 }
 
+// Reply text as it may go to the operator's terminal: control characters other than line
+// breaks and tabs (escape sequences that could rewrite the screen or the window title) are
+// shown as \xHH, so every byte stays visible as evidence and none acts on the terminal.
+std::string visible(const std::string& text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (unsigned char c : text) {
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            shown += escaped;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
 std::string jsonString(const std::string& text)
 {
     std::string quoted = "\"";
@@ -158,7 +177,7 @@ void AdminCommand::printStatus(const std::string& text, bool json, std::ostream&
     }
     if (!json) {
         for (const auto& entry : entries) {
-            out << entry.first << "=" << entry.second << "\n";
+            out << visible(entry.first) << "=" << visible(entry.second) << "\n";
         }
         return;
     }
@@ -177,18 +196,18 @@ int AdminCommand::report(const IPCMessage& reply, bool status, bool json, std::o
         if (status) {
             printStatus(text, json, out);
         } else if (!text.empty()) {
-            out << text << "\n";
+            out << visible(text) << "\n";
         }
         return EXIT_OK;
     case IPCMessage::STATUS_WARNING:
         if (!text.empty()) {
-            err << text << "\n";
+            err << visible(text) << "\n";
         }
         return EXIT_OK;
     default:
         err << (text.empty() ? std::string(PROGRAM) + ": the request failed with status " +
                                    std::to_string(reply.getMessageStatus())
-                             : text)
+                             : visible(text))
             << "\n";
         return EXIT_FAILED;
     }

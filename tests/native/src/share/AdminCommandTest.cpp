@@ -106,6 +106,10 @@ TEST_F(AdminCommandTest, EachCommandSendsItsRequestAndMapsTheReplyToAnExitCode)
     controller.status = "say=\"hi\"\\\n";
     EXPECT_EQ(run({"APP1", "status", "--json"}), 0);
     EXPECT_EQ(out.str(), "{\"say\":\"\\\"hi\\\"\\\\\\n\"}\n");
+    // Escape sequences in a reply are shown, not sent to the operator's terminal.
+    controller.status = "say=\x1b]0;owned\x07 ok\x7f";
+    EXPECT_EQ(run({"APP1", "status"}), 0);
+    EXPECT_EQ(out.str(), "say=\\x1b]0;owned\\x07 ok\\x7f\n");
 
     EXPECT_EQ(run({"APP1", "stop"}), 0);
     EXPECT_EQ(controller.last(), "STOPC");
@@ -126,6 +130,8 @@ TEST_F(AdminCommandTest, EachCommandSendsItsRequestAndMapsTheReplyToAnExitCode)
 
     EXPECT_EQ(run({"APP1", "send", "JCOR x"}), 0);
     EXPECT_EQ(out.str(), "got JCOR x\n");
+    EXPECT_EQ(run({"APP1", "send", "JCOR \x1b[2J\tx"}), 0);
+    EXPECT_EQ(out.str(), "got JCOR \\x1b[2J\tx\n");
     EXPECT_EQ(run({"APP1", "send", "--", "-dash"}), 0);
     EXPECT_EQ(controller.last(), "-dash");
     EXPECT_EQ(run({"APP1", "send", "fail"}), 1);
