@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -14,6 +15,10 @@
 namespace {
 
 std::mutex openLock;
+
+// How long a notification waits for room when systemd's queue is full: it is sent under the
+// controller's monitor, so a manager that stopped reading must not hold the controller.
+const int SEND_LIMIT_MS = 1000;
 
 } // namespace
 
@@ -58,18 +63,28 @@ bool SystemdNotifier::notify(const std::string& message)
     {
         std::lock_guard<std::mutex> hold(openLock);
         if (fd < 0) {
-            fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         }
         socket = fd;
     }
     if (socket < 0) {
         return false;
     }
+    // A full queue is waited on in short steps up to the limit; then the message is given up
+    // (errno EAGAIN). Polling says nothing here: the queue is the receiver's, not this socket's.
     ssize_t sent;
-    do {
+    int waitedMs = 0;
+    for (;;) {
         sent = ::sendto(socket, message.data(), message.size(), MSG_NOSIGNAL,
                         reinterpret_cast<const struct sockaddr*>(&address), length);
-    } while (sent < 0 && errno == EINTR);
+        if (sent >= 0 || (errno != EINTR && (errno != EAGAIN || waitedMs >= SEND_LIMIT_MS))) {
+            break;
+        }
+        if (errno == EAGAIN) {
+            ::poll(nullptr, 0, 10);
+            waitedMs += 10;
+        }
+    }
     return sent == static_cast<ssize_t>(message.size());
 }
 

@@ -26,7 +26,8 @@ public:
 
     bool isEnabled() const { return !socketName.empty(); }
     const std::string& getSocketName() const { return socketName; }
-    // False, with errno set, when the datagram could not be sent; safe from any thread.
+    // False, with errno set, when the datagram could not be sent (EAGAIN after about a second
+    // when systemd's queue stays full); safe from any thread.
     bool notify(const std::string& message);
 
 private:

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <sys/socket.h>
@@ -52,5 +53,20 @@ TEST(SystemdNotifierTest, SendsToAnAbstractSocketAndRefusesARelativeName)
     EXPECT_EQ("READY=1", std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0));
 
     EXPECT_FALSE(SystemdNotifier("notify.sock").notify("READY=1"));
+
+    // A manager that stops reading: once its queue is full a notification gives up within its
+    // bound instead of blocking the controller that sends it.
+    int full = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(0, bind(full, reinterpret_cast<sockaddr*>(&address),
+                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())));
+    int sent = 0;
+    auto begun = std::chrono::steady_clock::now();
+    while (notifier.notify("STATUS=filling") && sent < 100000) {
+        ++sent;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    close(full);
+    EXPECT_LT(sent, 100000);
+    EXPECT_LT(seconds, 30.0) << "each send after the queue is full waits at most its bound";
     EXPECT_TRUE(SystemdNotifier("").notify("READY=1")) << "without a socket there is nothing to fail";
 }
