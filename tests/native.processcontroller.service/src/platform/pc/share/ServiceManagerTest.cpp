@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <chrono>
 
 #include "EventWatch.h"
 #include "ManagedService.h"
 #include "NLS.h"
+#include "ServiceRegistry.h"
 #include "UnderWine.h"
 #include "VexilDaemon.h"
 
@@ -313,3 +315,33 @@ TEST(ServiceManagerTest, AServiceWhoseProcessDiesIsReportedStopped)
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(static_cast<DWORD>(ERROR_PROCESS_ABORTED), states.back().dwWin32ExitCode);
 }
+
+// The registered command line splits back into exactly the words it was made of, as the
+// service's own argument parsing does it: blanks, quotes, and backslashes before a closing
+// quote (a directory given as "C:\Program Files\x\") included.
+TEST(ServiceRegistryTest, TheCommandLineSplitsBackIntoTheSameWords)
+{
+    std::vector<std::string> words = {"C:\\Program Files\\ostara\\bin64\\ostarapcservice.exe",
+                                      "NAME",
+                                      "C:\\Program Files\\ostara logs\\",
+                                      "Info",
+                                      "-directory=C:\\a b\\",
+                                      "say \"hi\"",
+                                      "x\\\\\"y",
+                                      "plain\\",
+                                      "",
+                                      "tab\there"};
+    std::string line = ServiceRegistry::commandLine(words);
+    int count = 0;
+    std::wstring wide(line.begin(), line.end());
+    LPWSTR* split = CommandLineToArgvW(wide.c_str(), &count);
+    ASSERT_NE(nullptr, split) << line;
+    std::vector<std::string> back;
+    for (int i = 0; i < count; ++i) {
+        std::wstring w(split[i]);
+        back.emplace_back(w.begin(), w.end());
+    }
+    LocalFree(split);
+    EXPECT_EQ(words, back) << line;
+}
+
