@@ -76,6 +76,19 @@ void expectOneEvent(const EventWatch& events, const std::string& service, const 
     }
 }
 
+// Starts the installed service and expects it to end by itself, STOPPED with the
+// service-specific error code.
+void expectStartedThenStoppedWith(ManagedService& s, DWORD code)
+{
+    std::vector<SERVICE_STATUS_PROCESS> states = s.watch(SERVICE_NOTIFY_STOPPED, LIMIT_MS, [&] {
+        EXPECT_TRUE(StartServiceA(s.handle(), 0, nullptr)) << GetLastError();
+    });
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), states.back().dwCurrentState);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), states.back().dwWin32ExitCode);
+    EXPECT_EQ(code, states.back().dwServiceSpecificExitCode);
+}
+
 } // namespace
 
 // -install registers the program with its display name, description and command line; the
@@ -221,20 +234,14 @@ TEST(ServiceManagerTest, AnAgentEndingWithAConfigurationErrorStopsTheServiceWith
     ManagedService s("ostaraConfig", properties(qmgr));
     ASSERT_EQ(0, s.install({"--exit=78"}).exitCode);
     EventWatch events;
-    std::vector<SERVICE_STATUS_PROCESS> states = s.watch(SERVICE_NOTIFY_STOPPED, LIMIT_MS, [&] {
-        EXPECT_TRUE(StartServiceA(s.handle(), 0, nullptr)) << GetLastError();
-    });
-    ASSERT_FALSE(states.empty());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), states.back().dwCurrentState);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), states.back().dwWin32ExitCode);
-    EXPECT_EQ(78u, states.back().dwServiceSpecificExitCode);
+    expectStartedThenStoppedWith(s, 78);
     EXPECT_GE(findLine(s.serviceLog(), "ProcessController shutdown, exit status: 78"), 0);
     expectOneEvent(events, s.name, "ZRKPC0054_CONFIG_ERROR");
 
     // A bad properties value ends the service with 78 at once, before any agent starts.
     ManagedService bad("ostaraBadValue", properties(qmgr, "maxRestartCount=-5\n"));
     ASSERT_EQ(0, bad.install({}).exitCode);
-    states = bad.watch(SERVICE_NOTIFY_STOPPED, 20000, [&] {
+    std::vector<SERVICE_STATUS_PROCESS> states = bad.watch(SERVICE_NOTIFY_STOPPED, 20000, [&] {
         // Wine fails the start of a service that stops while starting with 1053; Windows starts it.
         if (!StartServiceA(bad.handle(), 0, nullptr)) {
             EXPECT_TRUE(underWine() && GetLastError() == ERROR_SERVICE_REQUEST_TIMEOUT) << GetLastError();
@@ -255,13 +262,7 @@ TEST(ServiceManagerTest, AnAgentFailingFiveTimesQuicklyStopsTheServiceWhenTheRes
     ManagedService s("ostaraBudget", properties(qmgr));
     ASSERT_EQ(0, s.install({"--exit=1"}).exitCode);
     EventWatch events;
-    std::vector<SERVICE_STATUS_PROCESS> states = s.watch(SERVICE_NOTIFY_STOPPED, LIMIT_MS, [&] {
-        EXPECT_TRUE(StartServiceA(s.handle(), 0, nullptr)) << GetLastError();
-    });
-    ASSERT_FALSE(states.empty());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), states.back().dwCurrentState);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), states.back().dwWin32ExitCode);
-    EXPECT_EQ(1u, states.back().dwServiceSpecificExitCode);
+    expectStartedThenStoppedWith(s, 1);
     EXPECT_EQ(5u, readLines(s.file("work\\sample-agent.log")).size());
     std::string controllerEvents = s.read("work/logs/pcevent0.log");
     EXPECT_NE(std::string::npos, controllerEvents.find("ZRKPC0025")) << controllerEvents;
