@@ -27,6 +27,10 @@ const RasDescriptor& rd()
 // trying again, rather than spinning or giving up serving for good.
 const DWORD RETRY_PAUSE_MS = 1000;
 
+// Longest wait for room in the pipe for a refusal: a client that never reads cannot hold
+// the loop that accepts the others.
+const DWORD REFUSAL_WRITE_MS = 1000;
+
 void traceData(const void* object, const char* text, const std::string& value = std::string())
 {
     if (rd().isOn(TraceLevel::MODERATE)) {
@@ -35,6 +39,31 @@ void traceData(const void* object, const char* text, const std::string& value = 
 }
 
 std::string errorText(DWORD code) { return KorrUtils::getLastErrorMessage(static_cast<int>(code)); }
+
+// Leaves a client over the limit a reply that says why, then closes the instance without
+// DisconnectNamedPipe, which would throw away the reply the client has not read yet.
+void refuse(HANDLE instance, const std::string& text)
+{
+    IPCMessage refusal(0, IPCMessage::STATUS_EXCEPTION, text);
+    unsigned char buffer[IPCMessage::MAX_MESSAGE_DATA_LEN];
+    int length = 0;
+    refusal.getMessageBytes(buffer, &length);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent) {
+        if (!WriteFile(instance, buffer, static_cast<DWORD>(length), nullptr, &overlapped) &&
+            GetLastError() == ERROR_IO_PENDING) {
+            if (WaitForSingleObject(overlapped.hEvent, REFUSAL_WRITE_MS) != WAIT_OBJECT_0) {
+                CancelIoEx(instance, &overlapped);
+            }
+            // The record stays in use until the write has ended, cancelled or not.
+            DWORD ignored = 0;
+            GetOverlappedResult(instance, &overlapped, &ignored, TRUE);
+        }
+        CloseHandle(overlapped.hEvent);
+    }
+    CloseHandle(instance);
+}
 
 } // namespace
 
@@ -161,8 +190,7 @@ void IPCClientConnectionListener::serve(void* instance)
 {
     std::string refusal;
     if (!clients.admit(refusal)) {
-        DisconnectNamedPipe(instance);
-        CloseHandle(instance);
+        refuse(instance, refusal);
         return;
     }
     traceData(this, "Client connected, creating a processing thread.");

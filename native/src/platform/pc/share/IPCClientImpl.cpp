@@ -99,6 +99,32 @@ public:
     bool pending;
 };
 
+// Errors of a pipe whose server end has closed.
+bool serverClosed(DWORD error)
+{
+    return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
+// A reply the server left queued before it closed its end (a refusal says why there); 0
+// when none is there. Queued data is read at once, so the wait is short.
+DWORD pendingReply(HANDLE pipe, unsigned char* buffer, DWORD size)
+{
+    PendingIo read(pipe);
+    if (!read.overlapped.hEvent) {
+        return 0;
+    }
+    DWORD done = 0;
+    DWORD error = 0;
+    const long limit = 100;
+    BOOL started = ReadFile(pipe, buffer, size, nullptr, &read.overlapped);
+    if (!read.complete(started, static_cast<DWORD>(limit), done, error, limit,
+                       std::chrono::steady_clock::now() + std::chrono::milliseconds(limit)) &&
+        error != ERROR_MORE_DATA) {
+        return 0;
+    }
+    return done;
+}
+
 } // namespace
 
 IPCClient* IPCClient::newInstance(const std::string& serviceName, NativeProperties& properties)
@@ -365,6 +391,11 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
             if (error == ERROR_TIMEOUT) {
                 throw timedOut();
             }
+            // A server that refused the connection (too many clients) left its reason behind.
+            DWORD got = serverClosed(error) ? pendingReply(pipe, buffer, sizeof buffer) : 0;
+            if (got > 0) {
+                return IPCMessage(buffer, got);
+            }
             throw thrown("sendMessage", failure("ZRKNV0063_WRITE_FAILED", error ? error : ERROR_WRITE_FAULT));
         }
     }
@@ -379,6 +410,13 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
     if (!read.complete(started, interval, done, error, limit, deadline)) {
         if (error == ERROR_TIMEOUT) {
             throw timedOut();
+        }
+        // Closed with our request unread; a refusal it sent first may still be queued.
+        if (serverClosed(error)) {
+            done = pendingReply(pipe, buffer, sizeof buffer);
+            if (done > 0) {
+                return IPCMessage(buffer, done);
+            }
         }
         // A reply longer than any message is cut to its first bytes, which fail to decode.
         if (error != ERROR_MORE_DATA) {

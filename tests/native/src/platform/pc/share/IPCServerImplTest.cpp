@@ -289,22 +289,28 @@ TEST(IPCServerImplTest, ClosesAConnectionThatSendsNoRequestInTime)
     server->disconnect();
 }
 
-TEST(IPCServerImplTest, ConnectionsOverTheLimitAreClosedAndReportedOnceAMinute)
+TEST(IPCServerImplTest, ConnectionsOverTheLimitAreToldWhyAndReportedOnceAMinute)
 {
-    std::string name = uniqueName("ipc-none");
+    std::string name = uniqueName("ipc-one");
     EchoListener listener;
-    std::unique_ptr<IPCServer> server(IPCServer::newInstance(name, listener, 0));
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance(name, listener, 1));
     server->connect();
     ::testing::internal::CaptureStderr();
+    std::unique_ptr<IPCClient> held(IPCClient::newInstance(name));
+    held->connect();
+    EXPECT_EQ(held->sendMessage(IPCMessage(1, "a"), 30).getMessageText(), "echo:a");
+    std::string text = NLS::format(BUNDLE, "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", name, "1");
+    // Each client over the limit reads the reason its connection was closed.
     for (int i = 0; i < 3; ++i) {
-        RawPipe refused(name);
-        ASSERT_NE(refused.handle, INVALID_HANDLE_VALUE) << i;
-        std::vector<unsigned char> nothing(16);
-        EXPECT_FALSE(refused.io(false, nothing)) << i;
+        std::unique_ptr<IPCClient> refused(IPCClient::newInstance(name));
+        refused->connect();
+        IPCMessage reply = refused->sendMessage(IPCMessage(2, "b"), 30, 20000);
+        EXPECT_EQ(reply.getMessageStatus(), IPCMessage::STATUS_EXCEPTION) << i;
+        EXPECT_EQ(reply.getMessageText(), text) << i;
     }
+    held->disconnect();
     server->disconnect();
     std::string events = ::testing::internal::GetCapturedStderr();
-    std::string text = NLS::format(BUNDLE, "ZRKNV0090_MAX_CONNECTIONS_EXCEEDED", name, "0");
     std::string::size_type first = events.find(text);
     EXPECT_NE(first, std::string::npos) << events;
     EXPECT_EQ(events.find(text, first + 1), std::string::npos) << events;
