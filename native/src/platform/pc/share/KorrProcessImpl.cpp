@@ -287,10 +287,15 @@ void KorrProcessImpl::stop()
     }
     if (processHandle) {
         if (WaitForSingleObject(processHandle, 0) == WAIT_TIMEOUT) {
+            // Marked before the child is ended: the waiting thread wakes as soon as it has gone
+            // and must already read it as ended by us, whatever code the system gave it.
+            bool before = terminated.exchange(true);
             // The whole job: a grandchild that kept the child's pipes open ends with it.
             bool ended = (job && TerminateJobObject(job, 0)) || TerminateProcess(processHandle, 0);
             traceModerate(this, "stop", "terminate result: ", ended ? std::string("0") : std::to_string(GetLastError()));
-            terminated = terminated || ended;
+            if (!ended && !before) {
+                terminated = false;
+            }
             if (WaitForSingleObject(processHandle, TERMINATION_WAIT_MS) != WAIT_OBJECT_0) {
                 traceModerate(this, "stop", "process has not ended: ", std::to_string(processId));
             }
