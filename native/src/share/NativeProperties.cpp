@@ -2,10 +2,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <ostream>
 
 #include "KorrException.h"
+#include "KorrUtils.h"
 #include "NLS.h"
 #include "NativePropertyItem.h"
 #include "RasDescriptor.h"
@@ -74,9 +75,6 @@ void NativeProperties::read()
         }
         throw e;
     }
-    // A directory opens like a file on some systems and then reads as empty: refuse it, or
-    // every setting would silently fall back to its default.
-    std::error_code ignored;
     // Taken before the read, so that a change made while reading is seen by the next reload.
     std::error_code unknown;
     std::uintmax_t size = std::filesystem::file_size(path, unknown);
@@ -84,17 +82,17 @@ void NativeProperties::read()
                              : std::chrono::duration_cast<std::chrono::nanoseconds>(
                                    std::filesystem::last_write_time(path, unknown).time_since_epoch())
                                    .count();
-    std::ifstream in;
-    if (!std::filesystem::is_directory(path, ignored)) {
-        in.open(path.c_str(), std::ios::in | std::ios::binary);
-    }
-    if (!in.is_open()) {
+    // Only a regular file is read: a directory would read as empty (every setting silently at
+    // its default), and a FIFO planted at the name would hold the reader until someone writes.
+    std::string content;
+    if (!KorrUtils::readFile(path, content)) {
         KorrException e(NLS::format(rd(), "ZRKNV0122_PROP_FILE_OPEN_FAILED", path));
         if (rd().isFlowOn()) {
             Trace::throwing(rd(), "loadProperties", &e);
         }
         throw e;
     }
+    std::istringstream in(content);
     if (rd().isOn(TraceLevel::MODERATE)) {
         Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "loadProperties", 1,
                                ("Loading properties from " + path).c_str());

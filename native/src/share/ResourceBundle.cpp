@@ -41,31 +41,6 @@ void traceModerate(const std::string& text)
     }
 }
 
-// Read in one piece: catalogues are read at every start, and a stream copy costs several times
-// the read itself.
-bool readFile(const std::string& path, std::string& content)
-{
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
-        return false;
-    }
-    content.clear();
-    long size = std::fseek(in, 0, SEEK_END) == 0 ? std::ftell(in) : -1;
-    std::rewind(in);
-    if (size > 0) {
-        content.resize(static_cast<std::size_t>(size));
-        content.resize(std::fread(&content[0], 1, content.size(), in));
-    }
-    char chunk[4096];   // whatever the size did not announce
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        content.append(chunk, n);
-    }
-    bool complete = !std::ferror(in);
-    std::fclose(in);
-    return complete;
-}
-
 bool endsWith(std::string_view text, std::string_view end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -230,12 +205,12 @@ std::shared_ptr<const ResourceBundle::Messages> ResourceBundle::load(const std::
     std::string suffix = languageSuffix(localeName);
     std::string path = dir + base + suffix;
     std::string content;
-    bool found = readFile(path, content);
+    bool found = KorrUtils::readFile(path, content);
     if (!found) {
         traceModerate("Cannot load resources from " + path);
         if (suffix != ".properties") {
             path = dir + base + ".properties";
-            found = readFile(path, content);
+            found = KorrUtils::readFile(path, content);
             if (!found) {
                 traceModerate("Cannot load resources from " + path);
             }

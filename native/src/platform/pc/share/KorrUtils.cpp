@@ -7,6 +7,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -267,6 +268,28 @@ void KorrUtils::chmod(const std::string& path, int mode)
     std::string modeText = std::to_string(mode);
     traceEntry("chmod", path, modeText.c_str());
     throwTraced("chmod", KorrUnsupportedOperationException(NLS::format(rd(), "ZRKNV0020_CHMOD_UNSUPPORTED")));
+}
+
+bool KorrUtils::readFile(const std::string& path, std::string& content)
+{
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        errno = attributes == INVALID_FILE_ATTRIBUTES ? ENOENT : EISDIR;
+        return false;
+    }
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        return false;
+    }
+    content.clear();
+    char chunk[8192];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        content.append(chunk, n);
+    }
+    bool complete = !std::ferror(in);
+    std::fclose(in);
+    return complete;
 }
 
 bool KorrUtils::renameFile(const std::string& from, const std::string& to)

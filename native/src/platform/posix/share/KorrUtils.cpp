@@ -359,6 +359,45 @@ int KorrUtils::openSafely(const std::string& path, int flags, int mode, bool* cr
     return SafePath::open(path, flags, static_cast<mode_t>(mode), created, refusal);
 }
 
+bool KorrUtils::readFile(const std::string& path, std::string& content)
+{
+    // Non-blocking, so that opening a FIFO returns at once; a regular file reads the same.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    content.clear();
+    content.reserve(static_cast<std::size_t>(st.st_size));
+    char chunk[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            content.append(chunk, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            int error = errno;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
+    }
+    ::close(fd);
+    return true;
+}
+
 bool KorrUtils::renameFile(const std::string& from, const std::string& to)
 {
     std::string fromName;

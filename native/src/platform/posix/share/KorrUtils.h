@@ -64,6 +64,10 @@ public:
     // reaches: a link planted on the way (a log directory swapped for a link into another
     // user's directory) moves nothing there. False with errno set when refused or failed.
     static bool renameFile(const std::string& from, const std::string& to);
+    // Reads a whole regular file into content. False (errno set) when it cannot be opened, is
+    // not a regular file (a FIFO or device planted at the name is refused without waiting for a
+    // writer) or a read fails. Never traces: catalogue reading, which tracing needs, uses it.
+    static bool readFile(const std::string& path, std::string& content);
     static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead,
                                std::string* refusal = nullptr);
     // Thread-safe conversions of a time to local and to universal calendar time.

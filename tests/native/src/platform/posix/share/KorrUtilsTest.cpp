@@ -11,13 +11,16 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "FilePermissionsException.h"
+#include "KorrException.h"
 #include "KorrIOException.h"
 #include "KorrUtils.h"
+#include "NativeProperties.h"
 #include "SpawnedChild.h"
 #include "TempDir.h"
 #include "TestChild.h"
@@ -420,3 +423,34 @@ TEST(KorrUtilsTest, OpenFileRefusesASymbolicLinkAndLeavesItsTargetAlone)
     ASSERT_NE(plain, nullptr);   // an ordinary name still opens
     std::fclose(plain);
 }
+
+// A FIFO planted where a properties file or catalogue is expected is refused at once; waiting
+// for a writer would hang the service at start or at the monitor's next reload.
+TEST(KorrUtilsTest, AFifoAtAFileToReadIsRefusedWithoutWaiting)
+{
+    TempDir dir;
+    std::string fifo = dir.file("agent.properties");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::string content;
+    errno = 0;
+    EXPECT_FALSE(KorrUtils::readFile(fifo, content));
+    EXPECT_EQ(EINVAL, errno);
+    auto loading = std::async(std::launch::async, [&] {
+        NativeProperties p;
+        try {
+            p.loadProperties(fifo);
+        } catch (const KorrException& e) {
+            return e.getMessage();
+        }
+        return std::string("loaded");
+    });
+    if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);   // lets a blocked reader go
+        ::close(writer);
+        ADD_FAILURE() << "loading a FIFO waited for a writer";
+    }
+    EXPECT_NE(std::string::npos, loading.get().find("ZRKNV0122")) << "refused as a file that cannot be opened";
+    EXPECT_TRUE(KorrUtils::readFile(dir.write("plain.properties", "a=1\n"), content));
+    EXPECT_EQ("a=1\n", content);
+}
+
