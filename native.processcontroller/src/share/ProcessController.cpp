@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -58,8 +57,11 @@ long long now() { return static_cast<long long>(std::time(nullptr)); }
 std::string recordedPid(const std::string& lockFileName)
 {
     std::string pidFile = lockFileName.substr(0, lockFileName.size() - 4) + ".pid";
+    std::string content;
     std::string text;
-    std::ifstream(pidFile) >> text;
+    if (KorrUtils::readFile(pidFile, content)) {   // a FIFO planted there is not waited on
+        std::istringstream(content) >> text;
+    }
     return text.empty() ? std::string("unknown") : text;
 }
 
