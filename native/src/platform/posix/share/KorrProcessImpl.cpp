@@ -110,8 +110,8 @@ KorrProcessImpl::KorrProcessImpl(int argc, char** argv) : KorrProcessImpl(argc, 
 
 KorrProcessImpl::KorrProcessImpl(int argc, char** argv, const std::string& directory)
     : workingDirectory(directory), pid(0), pidfd(-1), stdinRead(-1), stdinWrite(-1), stdoutRead(-1),
-      stdoutWrite(-1), stderrRead(-1), stderrWrite(-1), outputReader(nullptr), errorReader(nullptr),
-      outputReaderThread(nullptr), errorReaderThread(nullptr), started(false), reaped(false), stopped(false),
+      stdoutWrite(-1), stderrRead(-1), stderrWrite(-1), reader(nullptr), readerThread(nullptr),
+      outputListener(nullptr), errorListener(nullptr), started(false), reaped(false), stopped(false),
       exitCode(0), stopGrace(STOP_GRACE_MS)
 {
     std::string shown;
@@ -172,8 +172,7 @@ void KorrProcessImpl::closeDescriptors()
 
 KorrProcessImpl::~KorrProcessImpl()
 {
-    stopReader(outputReader, outputReaderThread);
-    stopReader(errorReader, errorReaderThread);
+    stopReader();
     int ignored;
     if (!reapIfEnded(ignored) && started) {
         ChildReaper::release(pid);   // still running: a reaper, if any, collects it when it ends
@@ -181,16 +180,16 @@ KorrProcessImpl::~KorrProcessImpl()
     closeDescriptors();
 }
 
-void KorrProcessImpl::stopReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread)
+void KorrProcessImpl::stopReader()
 {
-    if (thread) {
+    if (readerThread) {
         try {
-            thread->stop();
+            readerThread->stop();
         } catch (const KorrException& e) {
-            traceModerate(this, "~KorrProcessImpl", "stopping reader thread failed: ", e.toString());
+            traceModerate(this, "stopReader", "stopping reader thread failed: ", e.toString());
         }
-        delete thread;
-        thread = nullptr;
+        delete readerThread;
+        readerThread = nullptr;
     }
     delete reader;
     reader = nullptr;
@@ -317,13 +316,8 @@ void KorrProcessImpl::stop()
         int ignored;
         reapIfEnded(ignored);
     }
-    if (launched) {
-        if (outputReader) {
-            outputReader->requestFinish();
-        }
-        if (errorReader) {
-            errorReader->requestFinish();
-        }
+    if (launched && reader) {
+        reader->requestFinish();
     }
     traceExit(this, "stop", std::string(), "void");
 }
@@ -414,8 +408,7 @@ int KorrProcessImpl::waitForProcess()
         awaitEnd();
         // The readers normally end at end of data, just after the child's last byte.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(DRAIN_MS);
-        drainReader(outputReader, outputReaderThread, deadline);
-        drainReader(errorReader, errorReaderThread, deadline);
+        drainReader(deadline);
         reapIfEnded(code);
     }
     traceExit(this, "waitForProcess", std::to_string(code), "int");
@@ -424,10 +417,9 @@ int KorrProcessImpl::waitForProcess()
 
 // A descendant that inherited the pipe may hold it open for ever: after the deadline the
 // reader takes what the pipe holds and ends.
-void KorrProcessImpl::drainReader(ProcessStreamReaderImpl* reader, KorrThreadImpl* thread,
-                                  std::chrono::steady_clock::time_point deadline)
+void KorrProcessImpl::drainReader(std::chrono::steady_clock::time_point deadline)
 {
-    if (thread == nullptr) {
+    if (readerThread == nullptr) {
         return;
     }
     long left = static_cast<long>(
@@ -437,7 +429,7 @@ void KorrProcessImpl::drainReader(ProcessStreamReaderImpl* reader, KorrThreadImp
         reader->requestFinish();
     }
     try {
-        thread->join();
+        readerThread->join();
     } catch (const KorrException& e) {
         traceModerate(this, "waitForProcess", "join failed: ", e.toString());
     }
@@ -476,35 +468,48 @@ uint32_t KorrProcessImpl::getProcessId()
 
 void KorrProcessImpl::registerOutputStreamListener(ProcessStreamReaderListener& listener)
 {
-    replaceReader(outputReader, outputReaderThread, stdoutRead, listener, "stopping previous outputStreamReaderThread ");
+    registerListener(outputListener, listener, stdoutRead);
 }
 
 void KorrProcessImpl::registerErrorStreamListener(ProcessStreamReaderListener& listener)
 {
-    replaceReader(errorReader, errorReaderThread, stderrRead, listener, "stopping previous errorStreamReaderThread ");
+    registerListener(errorListener, listener, stderrRead);
 }
 
-// The old reader is stopped before the new one starts, so no byte is read twice or by two
-// readers at once; what the old one had not read is left in the pipe for the new one.
-void KorrProcessImpl::replaceReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread, int descriptor,
-                                    ProcessStreamReaderListener& listener, const char* text)
+// A stream's first listener joins the running reader. Replacing a listener, or a reader that
+// has already ended, stops the reader before a new one starts, so no byte is read twice or by
+// two readers at once; what the old one had not read is left in the pipes for the new one.
+void KorrProcessImpl::registerListener(ProcessStreamReaderListener*& slot, ProcessStreamReaderListener& listener,
+                                       int descriptor)
 {
     if (rd().isFlowOn()) {
         std::string p = Trace::pointerText(&listener);
         Trace::traceMethodEntry(rd(), this, "registerStreamListener", 1, p.c_str());
     }
-    std::unique_ptr<ProcessStreamReaderImpl> fresh(new ProcessStreamReaderImpl(descriptor, listener));
-    if (thread) {
-        traceModerate(this, "registerStreamListener", text, Trace::pointerText(thread));
-        thread->stop();
-        delete thread;
-        thread = nullptr;
+    bool first = slot == nullptr;
+    slot = &listener;
+    if (!(first && reader && reader->attach(descriptor, listener))) {
+        if (readerThread) {
+            traceModerate(this, "registerStreamListener", "replacing reader thread ", Trace::pointerText(readerThread));
+        }
+        stopReader();
+        std::unique_ptr<ProcessStreamReaderImpl> fresh;
+        const std::pair<ProcessStreamReaderListener*, int> wanted[] = {{outputListener, stdoutRead},
+                                                                      {errorListener, stderrRead}};
+        for (const auto& stream : wanted) {
+            if (stream.first == nullptr) {
+                continue;
+            }
+            if (fresh) {
+                fresh->attach(stream.second, *stream.first);
+            } else {
+                fresh.reset(new ProcessStreamReaderImpl(stream.second, *stream.first));
+            }
+        }
+        std::unique_ptr<KorrThreadImpl> runner(new KorrThreadImpl(fresh.get()));
+        runner->start();
+        reader = fresh.release();
+        readerThread = runner.release();
     }
-    delete reader;
-    reader = nullptr;
-    std::unique_ptr<KorrThreadImpl> runner(new KorrThreadImpl(fresh.get()));
-    runner->start();
-    reader = fresh.release();
-    thread = runner.release();
     traceExit(this, "registerStreamListener", std::string(), "void");
 }

@@ -25,7 +25,7 @@ class KorrProcessImpl : public KorrProcess
 public:
     KorrProcessImpl(int argc, char** argv);
     KorrProcessImpl(int argc, char** argv, const std::string& workingDirectory);
-    // Stops the reader threads and closes every descriptor; a child still running is left
+    // Stops the reader thread and closes every descriptor; a child still running is left
     // to run (its input then reads end of data).
     ~KorrProcessImpl() override;
 
@@ -34,8 +34,8 @@ public:
     // the group SIGKILL; waits until the child has ended and has the readers deliver what the
     // pipes already hold and end.
     void stop() override;
-    // Returns once the child has ended: its readers get DRAIN_MS to reach end of data, then
-    // deliver what the pipes hold and end, so a descendant that keeps them open cannot hide
+    // Returns once the child has ended: its reader gets DRAIN_MS to reach end of data, then
+    // delivers what the pipes hold and ends, so a descendant that keeps them open cannot hide
     // the child's end.
     int waitForProcess() override;
     int getExitCode() override;
@@ -56,14 +56,12 @@ public:
 private:
     void createPipe(int& readEnd, int& writeEnd, const char* createKey, const char* adjustKey);
     void closeDescriptors();
-    void replaceReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread, int descriptor,
-                       ProcessStreamReaderListener& listener, const char* text);
-    void stopReader(ProcessStreamReaderImpl*& reader, KorrThreadImpl*& thread);
+    void registerListener(ProcessStreamReaderListener*& slot, ProcessStreamReaderListener& listener, int descriptor);
+    void stopReader();
     void awaitEnd();
     bool reapIfEnded(int& code);
     bool awaitEnd(long milliseconds);
-    void drainReader(ProcessStreamReaderImpl* reader, KorrThreadImpl* thread,
-                     std::chrono::steady_clock::time_point deadline);
+    void drainReader(std::chrono::steady_clock::time_point deadline);
 
     std::string program;                  // argv[0], unchanged
     std::string arguments;                // argv[1..] joined by blanks, for messages
@@ -74,10 +72,11 @@ private:
     int stdinRead, stdinWrite;
     int stdoutRead, stdoutWrite;
     int stderrRead, stderrWrite;
-    ProcessStreamReaderImpl* outputReader;
-    ProcessStreamReaderImpl* errorReader;
-    KorrThreadImpl* outputReaderThread;
-    KorrThreadImpl* errorReaderThread;
+    // One thread drains both pipes: a start costs one thread, not one per stream.
+    ProcessStreamReaderImpl* reader;
+    KorrThreadImpl* readerThread;
+    ProcessStreamReaderListener* outputListener;
+    ProcessStreamReaderListener* errorListener;
     KorrThreadSyncImpl childLock;         // guards started, reaped, stopped, exitCode
     bool started;
     bool reaped;

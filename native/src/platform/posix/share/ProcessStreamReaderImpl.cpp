@@ -25,8 +25,10 @@ const RasDescriptor& rd() { return rdSlot.get(); }
 } // namespace
 
 ProcessStreamReaderImpl::ProcessStreamReaderImpl(int fd, ProcessStreamReaderListener& l)
-    : ProcessStreamReader(l), descriptor(fd), wakeRead(-1), wakeWrite(-1), mode(READING), ended(false)
+    : ProcessStreamReader(l), wakeRead(-1), wakeWrite(-1), mode(READING), attached(1), ending(false), ended(false)
 {
+    streams[0].descriptor = fd;
+    streams[0].listener = &l;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         // Without its wake-up pipe the reader could not be stopped: the thread is not made.
@@ -44,6 +46,23 @@ ProcessStreamReaderImpl::~ProcessStreamReaderImpl()
 {
     close(wakeRead);
     close(wakeWrite);
+}
+
+bool ProcessStreamReaderImpl::attach(int fd, ProcessStreamReaderListener& l)
+{
+    {
+        std::lock_guard<std::mutex> hold(endLock);
+        if (ending || ended || attached >= MAX_STREAMS) {
+            return false;
+        }
+        streams[attached].descriptor = fd;
+        streams[attached].listener = &l;
+        ++attached;
+    }
+    char byte = 1;
+    while (write(wakeWrite, &byte, 1) < 0 && errno == EINTR) {
+    }
+    return true;
 }
 
 void ProcessStreamReaderImpl::wake(Mode next)
@@ -71,103 +90,130 @@ bool ProcessStreamReaderImpl::waitEnded(long milliseconds)
                                [this] { return ended; });
 }
 
+bool ProcessStreamReaderImpl::readChunk(Stream& stream, int current)
+{
+    // At end of data or on an error the pipe holds nothing: one byte lets read() say which.
+    int queued = 0;
+    std::size_t wanted = ioctl(stream.descriptor, FIONREAD, &queued) == 0 && queued > 0
+                             ? static_cast<std::size_t>(queued) : std::size_t(1);
+    if (wanted > BUFFER_SIZE) {
+        wanted = BUFFER_SIZE;
+    }
+    if (current == FINISHING && static_cast<unsigned long>(stream.remaining) < wanted) {
+        wanted = static_cast<std::size_t>(stream.remaining);
+    }
+    // The buffer grows only to what the pipe has held, so the reader of a quiet child keeps
+    // no 64 KiB buffer; the listener may have shrunk or taken it.
+    if (stream.data.size() < wanted) {
+        stream.data.resize(wanted);
+    }
+    ssize_t bytesRead = read(stream.descriptor, &stream.data[0], wanted);
+    if (bytesRead < 0) {
+        if (errno == EINTR || errno == EAGAIN) {
+            return true;
+        }
+        if (rd().isOn(TraceLevel::MODERATE)) {
+            std::string code = std::to_string(errno);
+            Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 2, "read failed: ", code.c_str());
+        }
+        return false;
+    }
+    if (bytesRead == 0) {
+        return false; // every writer has closed the pipe
+    }
+    if (current == FINISHING) {
+        stream.remaining -= bytesRead;
+    }
+    // Exactly the bytes read: output may hold NUL bytes, which must pass through.
+    stream.data.resize(static_cast<std::size_t>(bytesRead));
+    if (rd().isOn(TraceLevel::MODERATE)) {
+        std::string count = std::to_string(bytesRead);
+        Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 4, "bytesRead: ", count.c_str(), " data: ",
+                               stream.data.c_str());
+    }
+    stream.listener->onData(stream.data);
+    return true;
+}
+
 long ProcessStreamReaderImpl::run()
 {
     if (rd().isFlowOn()) {
         Trace::traceMethodEntry(rd(), this, "run", 0);
     }
-    // The pipe is read straight into the string handed on: no copy per chunk. It grows only to
-    // what the pipe has held, so the reader of a quiet child keeps no 64 KiB buffer.
-    std::string data;
-    pollfd watched[2] = {{descriptor, POLLIN, 0}, {wakeRead, POLLIN, 0}};
-    bool success = true;
-    ssize_t bytesRead = 0;
-    long remaining = -1; // when finishing: bytes the pipe held when finishing began
+    int known;   // streams this thread has taken up; attach() may add one at any time
+    {
+        std::lock_guard<std::mutex> hold(endLock);
+        known = attached;
+    }
+    pollfd watched[MAX_STREAMS + 1];
+    Stream* polled[MAX_STREAMS];
     for (;;) {
         int current = mode.load();
         if (current == STOPPING) {
             break;
         }
-        if (current == FINISHING) {
-            if (remaining < 0) {
-                int queued = 0;
-                remaining = ioctl(descriptor, FIONREAD, &queued) == 0 ? queued : 0;
+        int count = 0;
+        for (int i = 0; i < known; ++i) {
+            Stream& stream = streams[i];
+            if (!stream.done && current == FINISHING) {
+                if (stream.remaining < 0) {
+                    int queued = 0;
+                    stream.remaining = ioctl(stream.descriptor, FIONREAD, &queued) == 0 ? queued : 0;
+                }
+                // A writer that stays behind cannot keep this reader alive.
+                stream.done = stream.remaining == 0;
             }
-            if (remaining == 0) {
-                break; // a writer that stays behind cannot keep this reader alive
+            if (!stream.done) {
+                watched[count] = {stream.descriptor, POLLIN, 0};
+                polled[count++] = &stream;
             }
         }
+        if (count == 0) {
+            std::lock_guard<std::mutex> hold(endLock);
+            if (attached == known) {
+                ending = true;
+                break;
+            }
+            known = attached;
+            continue;
+        }
+        watched[count] = {wakeRead, POLLIN, 0};
         // Finishing: take only what is already there, never wait for more.
-        int ready = poll(watched, 2, current == FINISHING ? 0 : -1);
+        int ready = poll(watched, static_cast<nfds_t>(count + 1), current == FINISHING ? 0 : -1);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            success = false;
             break;
         }
         if (ready == 0) {
-            break;
+            for (int i = 0; i < count; ++i) {
+                polled[i]->done = true;
+            }
+            continue;
         }
-        if (watched[1].revents != 0) {
+        if (watched[count].revents != 0) {
             char sink[64];
             while (read(wakeRead, sink, sizeof sink) > 0) {
             }
-            continue; // look at the mode again before reading more
+            std::lock_guard<std::mutex> hold(endLock);
+            known = attached;
+            continue; // look at the mode and the streams again before reading more
         }
-        if (watched[0].revents & POLLNVAL) {
-            success = false;
-            break;
-        }
-        if (watched[0].revents == 0) {
-            continue;
-        }
-        // At end of data or on an error the pipe holds nothing: one byte lets read() say which.
-        int queued = 0;
-        std::size_t wanted = ioctl(descriptor, FIONREAD, &queued) == 0 && queued > 0
-                                 ? static_cast<std::size_t>(queued) : std::size_t(1);
-        if (wanted > BUFFER_SIZE) {
-            wanted = BUFFER_SIZE;
-        }
-        if (current == FINISHING && static_cast<unsigned long>(remaining) < wanted) {
-            wanted = static_cast<std::size_t>(remaining);
-        }
-        if (data.size() < wanted) {
-            data.resize(wanted);   // the listener may have shrunk or taken it
-        }
-        bytesRead = read(descriptor, &data[0], wanted);
-        if (bytesRead < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
-                continue;
+        for (int i = 0; i < count; ++i) {
+            if (watched[i].revents & POLLNVAL) {
+                polled[i]->done = true;
+            } else if (watched[i].revents != 0 && !readChunk(*polled[i], current)) {
+                polled[i]->done = true;
             }
-            success = false;
-            break;
         }
-        if (bytesRead == 0) {
-            break; // every writer has closed the pipe
-        }
-        if (current == FINISHING) {
-            remaining -= bytesRead;
-        }
-        // Exactly the bytes read: output may hold NUL bytes, which must pass through.
-        data.resize(static_cast<std::size_t>(bytesRead));
-        if (rd().isOn(TraceLevel::MODERATE)) {
-            std::string count = std::to_string(bytesRead);
-            Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 4, "bytesRead: ", count.c_str(),
-                                   " data: ", data.c_str());
-        }
-        listener.onData(data);
-    }
-    if (rd().isOn(TraceLevel::MODERATE)) {
-        std::string count = std::to_string(bytesRead);
-        Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "run", 4, "success: ", success ? "true" : "false",
-                               "bytesRead: ", count.c_str());
     }
     if (rd().isFlowOn()) {
         std::string result("0");
         Trace::traceMethodExit(rd(), this, "run", &result, "long");
     }
     std::lock_guard<std::mutex> hold(endLock);
+    ending = true;
     ended = true;
     endChanged.notify_all();
     return 0;

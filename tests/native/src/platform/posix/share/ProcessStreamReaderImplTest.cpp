@@ -121,3 +121,36 @@ TEST(ProcessStreamReaderImplTest, EndsAtEndOfDataWithEveryByte)
     EXPECT_EQ(listener.received(), payload);
     EXPECT_LT(listener.largest, 4096u);
 }
+
+// One thread drains both streams of a child: a stream attached while it runs reaches its own
+// listener, the reader ends only at end of data on both, and one that has ended takes no more.
+TEST(ProcessStreamReaderImplTest, DrainsAnAttachedSecondStreamAndEndsAfterBoth)
+{
+    Pipe output;
+    Pipe error;
+    CollectingListener outputListener;
+    CollectingListener errorListener;
+    ProcessStreamReaderImpl reader(output.ends[0], outputListener);
+    KorrThreadImpl thread(&reader);
+    thread.start();
+    output.put("out1");
+    ASSERT_TRUE(within(5, [&] { return outputListener.received() == "out1"; }));
+    error.put("err1");
+    ASSERT_TRUE(reader.attach(error.ends[0], errorListener));
+    ASSERT_TRUE(within(5, [&] { return errorListener.received() == "err1"; }));
+
+    close(output.ends[1]);
+    output.ends[1] = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    EXPECT_FALSE(reader.waitEnded(50)); // the error stream is still open
+    error.put("err2");
+    close(error.ends[1]);
+    error.ends[1] = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    EXPECT_TRUE(reader.waitEnded(5000));
+    thread.join();
+    EXPECT_EQ(outputListener.received(), "out1");
+    EXPECT_EQ(errorListener.received(), "err1err2");
+
+    Pipe late;
+    CollectingListener lateListener;
+    EXPECT_FALSE(reader.attach(late.ends[0], lateListener));
+}
