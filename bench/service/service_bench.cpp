@@ -4,8 +4,11 @@
 // directly; the crash-loop restart gap (one agent's exit to the next one's start) under the
 // service against a posix_spawn+waitpid loop; and the service program's memory while one
 // agent idles (RSS, PSS, private, threads), beside that of the idle agent itself.
-// The agent is this program run again with --agent-ready or --agent-crash.
+// The agent is this program run again with --agent-ready or --agent-crash. The memory is
+// measured again with the product's own agent, the Java sample agent, which maps the same
+// C++ runtime and libostara as the service (PSS shares those pages between the two).
 // Usage: service_bench [rounds (default 5)]
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -159,12 +162,44 @@ void writeProperties(const Setup& s, const std::string& extra)
     std::ofstream(s.dir + "/agent.properties") << "agentQMgr=BENCHQM\n" << extra;
 }
 
-std::vector<std::string> serviceCommand(Setup& s, const std::string& appId, const char* agentMode)
+std::vector<std::string> serviceCommand(Setup& s, const std::string& appId, const std::vector<std::string>& agent)
 {
     std::string work = s.dir + "/work" + std::to_string(++s.services);
-    return {BIN + "/ostarapcservice", "bench" + appId, s.dir, "Info", "-directory=" + work, "-appId=" + appId,
-            "-properties=" + s.dir + "/agent.properties",
-            std::string("-Dcom.quillon.velbrix.product.root=") + OSTARA_PRODUCT_ROOT, self, agentMode, s.fifo};
+    std::vector<std::string> words = {BIN + "/ostarapcservice", "bench" + appId, s.dir, "Info", "-directory=" + work,
+                                      "-appId=" + appId, "-properties=" + s.dir + "/agent.properties",
+                                      std::string("-Dcom.quillon.velbrix.product.root=") + OSTARA_PRODUCT_ROOT};
+    words.insert(words.end(), agent.begin(), agent.end());
+    return words;
+}
+
+std::vector<std::string> serviceCommand(Setup& s, const std::string& appId, const char* agentMode)
+{
+    return serviceCommand(s, appId, std::vector<std::string>{self, agentMode, s.fifo});
+}
+
+// The pid of the service's child (listed under the thread that started it), waiting up to 20 s.
+pid_t childOf(pid_t service)
+{
+    std::string tasks = "/proc/" + std::to_string(service) + "/task";
+    for (int i = 0; i < 2000; ++i) {
+        if (DIR* dir = opendir(tasks.c_str())) {
+            pid_t found = 0;
+            while (dirent* entry = readdir(dir)) {
+                std::ifstream children(tasks + "/" + entry->d_name + "/children");
+                if (children >> found && found > 0) {
+                    break;
+                }
+                found = 0;
+            }
+            closedir(dir);
+            if (found > 0) {
+                return found;
+            }
+        }
+        usleep(10000);
+    }
+    require(false, "the service started no agent");
+    return 0;
 }
 
 double perRunMs(const std::vector<std::string>& words, int runs, int expected)
@@ -304,6 +339,26 @@ int main(int argc, char** argv)
     Memory agentMemory = memoryOf(idleAgent);
     stopService(service);
 
+    // The same with the Java sample agent, once it serves its pipe.
+    Memory javaSupervisor, javaAgent;
+    bool javaMeasured = access(OSTARA_JAVA_EXECUTABLE, X_OK) == 0;
+    if (javaMeasured) {
+        service = activeService = spawn(serviceCommand(s, "BENCHJAVA",
+                                                       {OSTARA_JAVA_EXECUTABLE, "-XX:+UseSerialGC", "-Xmx64m", "-jar",
+                                                        OSTARA_JAVA_LIB_JAR_DIR "/sample-agent.jar"}),
+                                        s.dir + "/service.out");
+        pid_t jvm = childOf(service);
+        struct stat st;
+        for (int i = 0; i < 3000 && stat((s.dir + "/ipc/PCBENCHJAVA").c_str(), &st) != 0; ++i) {
+            require(i < 2999, "the Java agent did not serve its pipe");
+            usleep(10000);
+        }
+        usleep(1000000);
+        javaSupervisor = memoryOf(service);
+        javaAgent = memoryOf(jvm);
+        stopService(service);
+    }
+
     // Crash-loop restart gaps: the service restarting a failing agent against a loop that
     // spawns the same agent again as soon as waitpid returns.
     const int restarts = 100;
@@ -357,5 +412,16 @@ int main(int argc, char** argv)
                 supervisor.pss <= 1.2 * 1024 ? "met" : "NOT met", supervisor.priv / 1024.0, supervisor.threads);
     std::printf("the idle agent itself (floor): RSS %.2f MB, PSS %.2f MB, private %.2f MB, %ld threads\n",
                 agentMemory.rss / 1024.0, agentMemory.pss / 1024.0, agentMemory.priv / 1024.0, agentMemory.threads);
+    if (javaMeasured) {
+        std::printf("service program with the idle Java sample agent: RSS %.2f MB (goal <= 4.5, %s), PSS %.2f MB "
+                    "(goal <= 1.2, %s), private %.2f MB, %ld threads; the JVM: RSS %.2f MB, PSS %.2f MB\n",
+                    javaSupervisor.rss / 1024.0, javaSupervisor.rss <= 4.5 * 1024 ? "met" : "NOT met",
+                    javaSupervisor.pss / 1024.0, javaSupervisor.pss <= 1.2 * 1024 ? "met" : "NOT met",
+                    javaSupervisor.priv / 1024.0, javaSupervisor.threads, javaAgent.rss / 1024.0,
+                    javaAgent.pss / 1024.0);
+    } else {
+        std::printf("no Java at %s: the memory beside the Java sample agent was not measured\n",
+                    OSTARA_JAVA_EXECUTABLE);
+    }
     return 0;
 }

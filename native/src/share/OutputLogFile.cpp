@@ -14,6 +14,22 @@ const int MAX_GENERATIONS = 100;
 
 std::string generation(const std::string& name, int number) { return name + "." + std::to_string(number); }
 
+// The number of a generation's suffix as this class writes it ("1" to "101"); 0 for any other.
+int generationNumber(const std::string& suffix)
+{
+    if (suffix.empty() || suffix.size() > 3 || suffix[0] == '0') {
+        return 0;
+    }
+    int number = 0;
+    for (char c : suffix) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
 } // namespace
 
 OutputLogFile::OutputLogFile(int fd)
@@ -37,8 +53,12 @@ OutputLogFile::OutputLogFile(const std::string& p, long long l, int g, int t)
     }
     OutputDirectory directory(path);
     if (directory.isOpen()) {
-        for (int i = generations + 1; i <= MAX_GENERATIONS + 1; ++i) {
-            directory.remove(generation(directory.fileName(), i));
+        std::string prefix = directory.fileName() + ".";
+        for (const std::string& entry : directory.entriesStartingWith(prefix)) {
+            int number = generationNumber(entry.substr(prefix.size()));
+            if (number > generations && number <= MAX_GENERATIONS + 1) {
+                directory.remove(entry);
+            }
         }
     }
 }

@@ -22,7 +22,15 @@ TEST(OutputLogFileTest, StartShiftsTheLastRunAsideAndAnOutsideTruncateLeavesNoHo
     EXPECT_EQ(dir.read("stdout.log.2"), "older run\n");
     EXPECT_FALSE(std::filesystem::exists(path));
 
+    // Generations past the count go at once; names that are not generations stay.
+    dir.write("stdout.log.9", "beyond the count\n");
+    dir.write("stdout.log.09", "not a generation\n");
+    dir.write("stdout.log.old", "the operator's\n");
     OutputLogFile file(path, LIMIT, 5, -1);
+    EXPECT_FALSE(std::filesystem::exists(path + ".9"));
+    EXPECT_TRUE(std::filesystem::exists(path + ".09"));
+    EXPECT_TRUE(std::filesystem::exists(path + ".old"));
+    EXPECT_TRUE(std::filesystem::exists(path + ".2"));
     file.write("first\n", 6);
     std::filesystem::resize_file(path, 0);   // copy-truncate by an outside tool
     file.write("second\n", 7);

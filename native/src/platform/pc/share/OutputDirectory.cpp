@@ -17,6 +17,24 @@ bool OutputDirectory::holdsOutput(const std::string& entry) const
            (data.nFileSizeHigh != 0 || data.nFileSizeLow != 0);
 }
 
+std::vector<std::string> OutputDirectory::entriesStartingWith(const std::string& prefix) const
+{
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((folder + prefix + "*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    do {
+        // The pattern also matches short (8.3) names: keep only real names with the prefix.
+        if (std::string(data.cFileName).compare(0, prefix.size(), prefix) == 0) {
+            found.emplace_back(data.cFileName);
+        }
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    return found;
+}
+
 void OutputDirectory::remove(const std::string& entry) const
 {
     DeleteFileA((folder + entry).c_str());

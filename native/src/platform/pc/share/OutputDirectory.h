@@ -4,6 +4,7 @@
 #define OSTARA_OUTPUTDIRECTORY_H
 
 #include <string>
+#include <vector>
 
 class OutputDirectory
 {
@@ -15,6 +16,9 @@ public:
     const std::string& fileName() const { return name; }
     // True when `entry` is a file (not a directory or reparse point) holding at least one byte.
     bool holdsOutput(const std::string& entry) const;
+    // The names in the folder that begin with `prefix`: one listing instead of a look-up per
+    // name that might be there.
+    std::vector<std::string> entriesStartingWith(const std::string& prefix) const;
     void remove(const std::string& entry) const;
     // Fails rather than replace an existing `to`.
     void rename(const std::string& from, const std::string& to) const;

@@ -1,6 +1,8 @@
 #include "OutputDirectory.h"
 
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +26,26 @@ bool OutputDirectory::holdsOutput(const std::string& entry) const
     struct stat st;
     return ::fstatat(descriptor, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
            st.st_size > 0;
+}
+
+std::vector<std::string> OutputDirectory::entriesStartingWith(const std::string& prefix) const
+{
+    std::vector<std::string> found;
+    int listing = ::openat(descriptor, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (dir == nullptr) {
+        if (listing >= 0) {
+            ::close(listing);
+        }
+        return found;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+            found.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    return found;
 }
 
 void OutputDirectory::remove(const std::string& entry) const

@@ -4,6 +4,7 @@
 #define OSTARA_OUTPUTDIRECTORY_H
 
 #include <string>
+#include <vector>
 
 class OutputDirectory
 {
@@ -17,6 +18,9 @@ public:
     const std::string& fileName() const { return name; }
     // True when `entry` is a regular file (not a link) holding at least one byte.
     bool holdsOutput(const std::string& entry) const;
+    // The names in the directory that begin with `prefix`: one listing instead of a look-up
+    // per name that might be there.
+    std::vector<std::string> entriesStartingWith(const std::string& prefix) const;
     void remove(const std::string& entry) const;
     // Never follows a link in either name; replaces an existing `to`, so callers clear it first.
     void rename(const std::string& from, const std::string& to) const;
