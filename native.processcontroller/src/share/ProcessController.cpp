@@ -16,7 +16,6 @@
 #include "FileLock.h"
 #include "IPCClient.h"
 #include "IPCMessage.h"
-#include "IPCNotFoundException.h"
 #include "IPCMessageType.h"
 #include "KorrEnvironment.h"
 #include "KorrException.h"
@@ -72,9 +71,9 @@ bool pipeServed(const std::string& serviceName)
 {
     std::unique_ptr<IPCClient> client(IPCClient::newInstance(serviceName));
     try {
-        client->connect();
-    } catch (const IPCNotFoundException&) {
-        return false;
+        if (!client->connectIfServed()) {
+            return false;
+        }
     } catch (const KorrException&) {
         return true;
     }

@@ -26,6 +26,9 @@ public:
     // Opens the connection or throws: IPCNotFoundException when nothing serves the name,
     // KorrException for every other failure.
     virtual void connect() = 0;
+    // As connect(), but nothing serving the name is an answer, not a failure: false then, with
+    // no exception made (a probe at every start would otherwise build and throw one).
+    virtual bool connectIfServed();
     // Closes the connection; on a closed client it only traces.
     virtual void disconnect() = 0;
     // Sends request and waits for its reply without an overall limit; pollInterval is how

@@ -134,7 +134,11 @@ ssize_t IPCClientImpl::pendingReply(unsigned char* buffer, std::size_t size)
     return got;
 }
 
-void IPCClientImpl::connect()
+void IPCClientImpl::connect() { establish(true); }
+
+bool IPCClientImpl::connectIfServed() { return establish(false); }
+
+bool IPCClientImpl::establish(bool required)
 {
     std::string serviceName = getServiceName();
     if (rd().isFlowOn()) {
@@ -171,6 +175,13 @@ void IPCClientImpl::connect()
         switch (code) {
         case ENOENT:
         case ECONNREFUSED:
+            if (!required) {
+                if (rd().isFlowOn()) {
+                    Trace::traceMethodData(rd(), TraceLevel::FLOW, this, "connect", 1, "Nothing serves the name.");
+                    Trace::exit(rd(), "connect");
+                }
+                return false;
+            }
             throw thrown("connect", IPCNotFoundException(NLS::format(rd(), "ZRKNV0066_OPEN_ERROR", shortName,
                                                                      KorrUtils::getLastErrorMessage(code))));
         case EACCES:
@@ -215,6 +226,7 @@ void IPCClientImpl::connect()
         Trace::traceMethodData(rd(), TraceLevel::FLOW, this, "connect", 1, text.c_str());
         Trace::exit(rd(), "connect");
     }
+    return true;
 }
 
 void IPCClientImpl::disconnect()

@@ -22,6 +22,7 @@ public:
     ~IPCClientImpl() override;
 
     void connect() override;
+    bool connectIfServed() override;
     void disconnect() override;
     IPCMessage sendMessage(const IPCMessage& request, long pollInterval) override;
     IPCMessage sendMessage(const IPCMessage& request, long pollInterval, long limit) override;
@@ -29,6 +30,8 @@ public:
 private:
     int openSocket(const std::string& path);
     ssize_t pendingReply(unsigned char* buffer, std::size_t size);
+    // connect(); when nothing serves the name, false unless `required`, which throws instead.
+    bool establish(bool required);
     bool trustedServers(std::vector<uid_t>& users, std::vector<uid_t>& places);
 
     int socket;   // -1 while disconnected

@@ -98,7 +98,13 @@ TEST_F(IPCClientImplTest, ReportsAMissingServerByItsShortName)
     EXPECT_EQ(failure<IPCNotFoundException>([&] { client->connect(); }),
               NLS::format(BUNDLE, "ZRKNV0066_OPEN_ERROR", "agent", KorrUtils::getLastErrorMessage(ECONNREFUSED)));
 
+    // A probe for a server takes both as a plain "no", and still fails on anything else.
+    EXPECT_FALSE(client->connectIfServed());
+    ::unlink(path.c_str());
+    EXPECT_FALSE(client->connectIfServed());
+
     std::unique_ptr<IPCClient> bad(IPCClient::newInstance("x/y"));
+    EXPECT_THROW(bad->connectIfServed(), KorrException);
     EXPECT_EQ(failure<KorrException>([&] { bad->connect(); }),
               NLS::format(BUNDLE, "ZRKNV0178_INVALID_IPC_NAME", "x/y", dir.path() + "/x/y", "107"));
 }
