@@ -1,5 +1,6 @@
 // One supervised child process whose standard streams are pipes to this process; what the
-// child writes on output and error reaches listeners, each on a reader thread of its own.
+// child writes on output and error reaches each stream's listener on a reader thread, never on
+// the caller's.
 #ifndef OSTARA_KORRPROCESS_H
 #define OSTARA_KORRPROCESS_H
 

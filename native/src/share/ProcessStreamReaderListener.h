@@ -1,4 +1,5 @@
-// Receives what one child stream yields, chunk by chunk, on that stream's reader thread.
+// Receives what one child stream yields, chunk by chunk, on a reader thread (which may also
+// serve the child's other stream, one chunk at a time).
 // Chunks carry bytes exactly as read (any length, any byte values, lines split anywhere).
 #ifndef OSTARA_PROCESSSTREAMREADERLISTENER_H
 #define OSTARA_PROCESSSTREAMREADERLISTENER_H
