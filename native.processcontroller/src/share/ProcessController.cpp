@@ -61,7 +61,9 @@ std::string recordedPid(const std::string& lockFileName)
     if (KorrUtils::readFile(pidFile, content)) {   // a FIFO planted there is not waited on
         std::istringstream(content) >> text;
     }
-    return text.empty() ? std::string("unknown") : text;
+    // It goes into the event log: anything but a process id is not taken from the file.
+    bool digits = !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+    return digits ? text : std::string("unknown");
 }
 
 // True when something still answers on the application's pipe. Only a pipe nobody serves

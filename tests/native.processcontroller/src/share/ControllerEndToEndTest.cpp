@@ -211,11 +211,13 @@ TEST_F(ControllerEndToEndTest, ApplicationLeftByAnEarlierControllerIsStoppedAndS
         probe->disconnect();
         return true;
     }));
-    work.write("ostarapc.pid", "4242");
+    // What the event log takes from the recorded pid file is a process id or nothing.
+    work.write("ostarapc.pid", "\x1b[2J4242");
     ProcessController& c = make({agent(), "--exit=0"});
     ASSERT_EQ(c.initialize(), 0) << eventLog();
     EXPECT_EQ(leftOver.waitForProcess(), 0);   // it went on its own stop request
     EXPECT_EQ(events("ZRKPC0081"), 1) << eventLog();
+    EXPECT_NE(eventLog().find("(process unknown)"), std::string::npos) << eventLog();
     EXPECT_EQ(c.run(), 0);
     EXPECT_EQ(agentRuns().size(), 2u);
     EXPECT_EQ(c.shutdown(), 0);

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "KorrEnvironment.h"
 #include "KorrException.h"
 #include "KorrPropConstant.h"
+#include "KorrUtils.h"
 #include "NativeProperties.h"
 #include "NativePropertyItem.h"
 #include "PropertyNotFoundException.h"
@@ -110,8 +112,12 @@ TEST(NativePropertiesTest, AFailedReloadKeepsTheValuesLastLoaded)
     EXPECT_EQ(thrownBy([&] { p.reloadProperties(); }).substr(0, 10), "ZRKNV0122E");
     EXPECT_EQ(p.getPropertyAsInteger(KorrPropConstant::getInstance().maxRestartCount), 3);
 
-    // A directory is not a properties file, even where it opens like one.
+    // A directory is not a properties file, even where it opens like one; nor is a file past
+    // the size any settings file has, which would otherwise be read whole into memory.
     EXPECT_EQ(thrownBy([&] { p.loadProperties(dir.path()); }).substr(0, 10), "ZRKNV0122E");
+    std::string huge = dir.write("huge.properties", "a=1\n");
+    std::filesystem::resize_file(huge, KorrUtils::READ_FILE_LIMIT + 1);
+    EXPECT_EQ(thrownBy([&] { p.loadProperties(huge); }).substr(0, 10), "ZRKNV0122E");
     EXPECT_EQ(text(p), "maxRestartCount=3");
 
     dir.write("agent.properties", "maxRestartCount=5\n");

@@ -272,9 +272,17 @@ void KorrUtils::chmod(const std::string& path, int mode)
 
 bool KorrUtils::readFile(const std::string& path, std::string& content)
 {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        errno = attributes == INVALID_FILE_ATTRIBUTES ? ENOENT : EISDIR;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        errno = ENOENT;
+        return false;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        errno = EISDIR;
+        return false;
+    }
+    if ((static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow) > READ_FILE_LIMIT) {
+        errno = EFBIG;
         return false;
     }
     std::FILE* in = std::fopen(path.c_str(), "rb");
@@ -286,6 +294,11 @@ bool KorrUtils::readFile(const std::string& path, std::string& content)
     std::size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
         content.append(chunk, n);
+        if (static_cast<long long>(content.size()) > READ_FILE_LIMIT) {
+            std::fclose(in);
+            errno = EFBIG;
+            return false;
+        }
     }
     bool complete = !std::ferror(in);
     std::fclose(in);

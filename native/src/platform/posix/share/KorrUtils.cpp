@@ -361,8 +361,9 @@ int KorrUtils::openSafely(const std::string& path, int flags, int mode, bool* cr
 
 bool KorrUtils::readFile(const std::string& path, std::string& content)
 {
-    // Non-blocking, so that opening a FIFO returns at once; a regular file reads the same.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO returns at once; a regular file reads the same. A
+    // terminal planted at the name must not become this process's controlling terminal.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -373,9 +374,9 @@ bool KorrUtils::readFile(const std::string& path, std::string& content)
         errno = error;
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!S_ISREG(st.st_mode) || st.st_size > READ_FILE_LIMIT) {
         ::close(fd);
-        errno = EINVAL;
+        errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
         return false;
     }
     content.clear();
@@ -385,6 +386,11 @@ bool KorrUtils::readFile(const std::string& path, std::string& content)
         ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n > 0) {
             content.append(chunk, static_cast<std::size_t>(n));
+            if (static_cast<long long>(content.size()) > READ_FILE_LIMIT) {   // it grew meanwhile
+                ::close(fd);
+                errno = EFBIG;
+                return false;
+            }
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {

@@ -64,9 +64,11 @@ public:
     // reaches: a link planted on the way (a log directory swapped for a link into another
     // user's directory) moves nothing there. False with errno set when refused or failed.
     static bool renameFile(const std::string& from, const std::string& to);
-    // Reads a whole regular file into content. False (errno set) when it cannot be opened, is
-    // not a regular file (a FIFO or device planted at the name is refused without waiting for a
-    // writer) or a read fails. Never traces: catalogue reading, which tracing needs, uses it.
+    // Reads a whole regular file of at most READ_FILE_LIMIT bytes into content. False (errno
+    // set) when it cannot be opened, is not a regular file (a FIFO or device planted at the name
+    // is refused without waiting for a writer), is larger (EFBIG) or a read fails. Never traces:
+    // catalogue reading, which tracing needs, uses it.
+    static const long long READ_FILE_LIMIT = 16LL * 1024 * 1024;
     static bool readFile(const std::string& path, std::string& content);
     static std::FILE* openFile(const std::string& path, bool truncate, bool everyoneRead,
                                std::string* refusal = nullptr);
