@@ -2,12 +2,16 @@
 
 #include <windows.h>
 
-OutputDirectory::OutputDirectory(const std::string& path)
+OutputDirectory::OutputDirectory(const std::string& path) : descriptor(-1)
 {
     std::string::size_type cut = path.find_last_of("\\/");
     folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
     name = cut == std::string::npos ? path : path.substr(cut + 1);
 }
+
+OutputDirectory::~OutputDirectory() {}
+
+bool OutputDirectory::isOpen() const { return true; }
 
 bool OutputDirectory::holdsOutput(const std::string& entry) const
 {

@@ -14,6 +14,8 @@ OutputDirectory::OutputDirectory(const std::string& path)
 {
 }
 
+bool OutputDirectory::isOpen() const { return descriptor >= 0; }
+
 OutputDirectory::~OutputDirectory()
 {
     if (descriptor >= 0) {

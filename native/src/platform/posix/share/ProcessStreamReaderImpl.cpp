@@ -59,9 +59,7 @@ bool ProcessStreamReaderImpl::attach(int fd, ProcessStreamReaderListener& l)
         streams[attached].listener = &l;
         ++attached;
     }
-    char byte = 1;
-    while (write(wakeWrite, &byte, 1) < 0 && errno == EINTR) {
-    }
+    poke();
     return true;
 }
 
@@ -73,6 +71,11 @@ void ProcessStreamReaderImpl::wake(Mode next)
     } else if (!mode.compare_exchange_strong(expected, next)) {
         return; // already finishing or stopping
     }
+    poke();
+}
+
+void ProcessStreamReaderImpl::poke()
+{
     char byte = 1;
     // A full wake-up pipe is already readable: EAGAIN needs no retry.
     while (write(wakeWrite, &byte, 1) < 0 && errno == EINTR) {

@@ -52,6 +52,8 @@ private:
         std::string data;        // read straight into, then handed on: no copy per chunk
     };
     void wake(Mode next);
+    // Makes the poll in run() return, so that it looks at the mode and the streams again.
+    void poke();
     // Reads one chunk of `stream` and hands it on; false when the stream is done.
     bool readChunk(Stream& stream, int current);
 
