@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -115,8 +114,8 @@ TEST(NativePropertiesTest, AFailedReloadKeepsTheValuesLastLoaded)
     // A directory is not a properties file, even where it opens like one; nor is a file past
     // the size any settings file has, which would otherwise be read whole into memory.
     EXPECT_EQ(thrownBy([&] { p.loadProperties(dir.path()); }).substr(0, 10), "ZRKNV0122E");
-    std::string huge = dir.write("huge.properties", "a=1\n");
-    std::filesystem::resize_file(huge, KorrUtils::READ_FILE_LIMIT + 1);
+    std::string huge = dir.write("huge.properties",
+                                 "a=1\n" + std::string(static_cast<std::size_t>(KorrUtils::READ_FILE_LIMIT), '#'));
     EXPECT_EQ(thrownBy([&] { p.loadProperties(huge); }).substr(0, 10), "ZRKNV0122E");
     EXPECT_EQ(text(p), "maxRestartCount=3");
 
