@@ -39,6 +39,15 @@ protected:
         }
         return n;
     }
+    // Waits, at most ms, until the waiting thread has logged an event containing key.
+    bool eventLoggedWithin(const std::string& key, int ms)
+    {
+        auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        while (eventsContaining(key) == 0 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return eventsContaining(key) > 0;
+    }
     // Runs wait() on a thread; the result lands in `result`.
     void waitInBackground()
     {
@@ -102,9 +111,13 @@ TEST_F(TarnConnectionMonitorTest, FirstSuccessIsSilentAndRefusalMeansReachable)
     EXPECT_EQ(m.getState(), TarnConnectionState(TarnConnectionState::AVAILABLE));
     EXPECT_TRUE(events->messagesOf(LogRecordType::EVENT).empty());
 
+    // The simulated queue manager takes the signal to refuse in its own time: ask until it has.
     daemon.refuse(true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(m.wait());
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(m.wait());
+    } while (m.getState() == TarnConnectionState(TarnConnectionState::AVAILABLE) && Clock::now() < deadline);
     EXPECT_EQ(m.getState(), TarnConnectionState(TarnConnectionState::AVAILABLE_AUTHORISATION_REQUIRED));
     EXPECT_TRUE(events->messagesOf(LogRecordType::EVENT).empty());
 }
@@ -114,6 +127,7 @@ TEST_F(TarnConnectionMonitorTest, DaemonDownWarnsOnceRetriesSilentlyThenReportsT
     TarnConnectionMonitor& m = monitorFor("agentQMgr=QM1\nagentQMgrRetryInterval=0\n");
     // Interval 0 retries at once: give it a moment of silent retries, then start the daemon.
     waitInBackground();
+    ASSERT_TRUE(eventLoggedWithin("ZRKPC0029", 5000));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(finished);
     EXPECT_EQ(m.getState(), TarnConnectionState(TarnConnectionState::UNAVAILABLE));
@@ -131,7 +145,7 @@ TEST_F(TarnConnectionMonitorTest, NoNameWarnsOnceUntilTheFileGainsOne)
 {
     TarnConnectionMonitor& m = monitorFor("agentQMgrRetryInterval=60\n");
     waitInBackground();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(eventLoggedWithin("ZRKPC0030", 5000));
     EXPECT_EQ(eventsContaining("ZRKPC0030"), 1);
     EXPECT_TRUE(events->sawMessageContaining("agentQMgr"));
     // The properties gain a name; a wake-up starts the next pass at once, which re-reads them.
@@ -148,7 +162,7 @@ TEST_F(TarnConnectionMonitorTest, ANewReasonIsReportedAgainAndRefusalAfterAWarni
 {
     TarnConnectionMonitor& m = monitorFor("agentQMgr=QM1\nagentQMgrRetryInterval=60\n");
     waitInBackground();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(eventLoggedWithin("ZRKPC0029", 5000));
     EXPECT_EQ(eventsContaining("ZRKPC0029"), 1);
     m.wakeup(); // same reason again: silent
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
