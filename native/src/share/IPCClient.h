@@ -35,7 +35,8 @@ public:
     // often, in milliseconds, the wait looks again (-1 stands for 1).
     virtual IPCMessage sendMessage(const IPCMessage& request, long pollInterval) = 0;
     // As above, but gives up once no reply has come within `limit` milliseconds: then throws
-    // IPCTimeoutException, and the connection must not be used again.
+    // IPCTimeoutException and closes the connection, so that the late reply is never read
+    // as the answer to a later request.
     virtual IPCMessage sendMessage(const IPCMessage& request, long pollInterval, long limit) = 0;
 
 protected:

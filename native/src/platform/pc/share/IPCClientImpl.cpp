@@ -361,7 +361,20 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
 IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterval, long limit)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit < 0 ? 0 : limit);
+    // A reply that missed the limit may still come: the connection is closed, once the
+    // pending operation has been cancelled, so that it is never read as a later answer.
+    struct CloseWhenTimedOut {
+        IPCClientImpl& client;
+        bool armed;
+        ~CloseWhenTimedOut()
+        {
+            if (armed) {
+                client.disconnect();
+            }
+        }
+    } closer{*this, false};
     auto timedOut = [&]() {
+        closer.armed = true;
         return thrown("sendMessage", IPCTimeoutException(NLS::format(rd(), "ZRKNV0198_NO_REPLY_IN_TIME",
                                                                      std::to_string(limit))));
     };

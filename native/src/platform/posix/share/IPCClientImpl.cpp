@@ -286,6 +286,9 @@ IPCMessage IPCClientImpl::sendMessage(const IPCMessage& request, long pollInterv
         if (limit >= 0) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
+                // The reply may still come: closing the connection keeps it from ever being
+                // read as the answer to a later request.
+                disconnect();
                 throw thrown("sendMessage", IPCTimeoutException(NLS::format(rd(), "ZRKNV0198_NO_REPLY_IN_TIME",
                                                                             std::to_string(limit))));
             }

@@ -12,6 +12,7 @@
 #include "IPCListener.h"
 #include "IPCMessage.h"
 #include "IPCNotFoundException.h"
+#include "IPCTimeoutException.h"
 #include "IPCServer.h"
 #include "KorrException.h"
 #include "NLS.h"
@@ -176,6 +177,26 @@ TEST(IPCServerImplTest, UnservedNameIsNotFoundWithTheAgentNameAlone)
         EXPECT_EQ(e.getMessage().find("@QM1"), std::string::npos) << e.getMessage();
     }
     EXPECT_THROW(client->sendMessage(IPCMessage(1, "x"), 30), KorrException);
+}
+
+// A reply that comes after the caller's limit is never read as the answer to a later request.
+TEST(IPCServerImplTest, AReplyLaterThanItsLimitIsNeverTakenForTheNextAnswer)
+{
+    std::string name = uniqueName("ipc-late");
+    EchoListener listener;
+    std::unique_ptr<IPCServer> server(IPCServer::newInstance(name, listener, -1));
+    server->connect();
+    std::unique_ptr<IPCClient> client(IPCClient::newInstance(name));
+    client->connect();
+    EXPECT_THROW(client->sendMessage(IPCMessage(1, "hold"), 30, 200), IPCTimeoutException);
+    listener.release();
+    try {
+        client->sendMessage(IPCMessage(2, "second"), 30, 5000);
+        ADD_FAILURE() << "a timed-out connection was used again";
+    } catch (const KorrException& e) {
+        EXPECT_EQ(e.getMessage(), NLS::format(BUNDLE, "ZRKNV0062_NOT_CONNECTED"));
+    }
+    server->disconnect();
 }
 
 TEST(IPCServerImplTest, SecondServerForAServedNameIsRefused)

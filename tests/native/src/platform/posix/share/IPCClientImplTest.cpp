@@ -9,6 +9,7 @@
 #include "IPCClient.h"
 #include "IPCClientImpl.h"
 #include "IPCNotFoundException.h"
+#include "IPCTimeoutException.h"
 #include "IPCServer.h"
 #include "IPCTestSupport.h"
 #include "KorrUtils.h"
@@ -42,6 +43,20 @@ bool becomeNobody()
     struct passwd* pw = ::getpwnam("nobody");
     return pw && ::setgroups(0, nullptr) == 0 && ::setgid(pw->pw_gid) == 0 && ::setuid(pw->pw_uid) == 0 &&
            ::geteuid() != 0;
+}
+
+// A listening socket at name's path that accepts only when the test does; -1 on failure.
+int rawListener(const std::string& path, int backlog)
+{
+    int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0) {
+        ::close(s);
+        return -1;
+    }
+    return s;
 }
 
 } // namespace
@@ -135,12 +150,8 @@ TEST_F(IPCClientImplTest, RefusesMisuseAndReportsAServerThatHangsUp)
     server->disconnect();
 
     // A server that closes instead of answering is a failure, not an empty reply.
-    int closing = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, socketPath("closing").c_str(), sizeof a.sun_path - 1);
-    ASSERT_EQ(::bind(closing, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(closing, 1), 0);
+    int closing = rawListener(socketPath("closing"), 1);
+    ASSERT_GE(closing, 0);
     IPCClientImpl refused("closing", nullptr);
     refused.connect();
     int accepted = ::accept(closing, nullptr, nullptr);
@@ -156,6 +167,22 @@ TEST_F(IPCClientImplTest, RefusesMisuseAndReportsAServerThatHangsUp)
         << message;
     refused.disconnect();
     ::close(closing);
+}
+
+TEST_F(IPCClientImplTest, AReplyLaterThanItsLimitIsNeverTakenForTheNextAnswer)
+{
+    int slow = rawListener(socketPath("slow"), 1);
+    ASSERT_GE(slow, 0);
+    IPCClientImpl client("slow", nullptr);
+    client.connect();
+    int accepted = ::accept(slow, nullptr, nullptr);
+    failure<IPCTimeoutException>([&] { client.sendMessage(IPCMessage(1, "first"), 30, 100); });
+    std::vector<unsigned char> late = bytesOf(IPCMessage(1, "late answer to first"));
+    ::send(accepted, late.data(), late.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(failure<KorrException>([&] { client.sendMessage(IPCMessage(2, "second"), 30, 1000); }),
+              NLS::format(BUNDLE, "ZRKNV0062_NOT_CONNECTED"));
+    ::close(accepted);
+    ::close(slow);
 }
 
 TEST_F(IPCClientImplTest, AnotherUsersClientIsNotAuthorized)
@@ -188,13 +215,12 @@ TEST_F(IPCClientImplTest, AnotherUsersClientIsNotAuthorized)
 TEST_F(IPCClientImplTest, WaitsForAServerWhoseBacklogIsFull)
 {
     // A listener that accepts nothing: once its backlog is full, connecting would block.
-    int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    std::string path = socketPath("busy");
+    int listener = rawListener(path, 0);
+    ASSERT_GE(listener, 0);
     sockaddr_un a = {};
     a.sun_family = AF_UNIX;
-    std::string path = socketPath("busy");
     std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
     std::vector<int> queued;
     for (int i = 0; i < 8; ++i) {
         int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
