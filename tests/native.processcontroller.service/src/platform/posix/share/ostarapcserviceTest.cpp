@@ -166,6 +166,14 @@ TEST(OstarapcserviceTest, TheControllerExitStatusIsTheServiceExitStatusAndANonZe
     EXPECT_NE(std::string::npos, syslog[0].find("]: " + text)) << syslog[0];
     EXPECT_GE(findLine(failing.serviceLog(), "ProcessController shutdown, exit status: 75"), 0);
 
+    // Any other status is the application's last exit code, and the entry says so.
+    ServiceSetup crashing("crash", "maxRestartCount=0\n");
+    EXPECT_EQ(3, runWithSyslog(crashing.argv({agent(), "--exit=3"}), crashing.dir.path(), syslog));
+    ASSERT_EQ(1u, syslog.size());
+    EXPECT_NE(std::string::npos, syslog[0].find("]: ZRKPC0087E: The service " + crashing.name +
+                                                " has stopped; its application last ended with exit code 3."))
+        << syslog[0];
+
     ServiceSetup clean("clean");
     EXPECT_EQ(0, runWithSyslog(clean.argv({agent(), "--exit=0"}), clean.dir.path(), syslog));
     EXPECT_TRUE(syslog.empty()) << syslog[0];
@@ -253,7 +261,7 @@ TEST(OstarapcserviceTest, AFailedStartSaysWhyOnTheStartersStandardError)
     EXPECT_EQ(1, bare.wait(LIMIT_MS));
     EXPECT_NE(std::string::npos, bare.output().find("Insufficient service arguments")) << bare.output();
 
-    for (std::string item : {"outputLogSize=abc", "maxRestartCount=-5"}) {
+    for (std::string item : {"outputLogSize=abc", "maxRestartCount=-5", "agentQMgrRetryInterval=-5"}) {
         ServiceSetup s("bad", item + "\n");
         ProgramRun run(s.argv({agent()}), {});
         EXPECT_EQ(78, run.wait(20000)) << item;
@@ -270,8 +278,9 @@ TEST(OstarapcserviceTest, AFailedStartSaysWhyOnTheStartersStandardError)
     ProgramRun noId(argv, {});
     EXPECT_EQ(78, noId.wait(20000));
     EXPECT_NE(std::string::npos, noId.output().find("ZRKPC0070E")) << noId.output();
+    // Only the product-root option says where the catalogues are, yet the refusal is text.
     argv[3] = "Verbose";
-    ProgramRun badLevel(argv, {});
+    ProgramRun badLevel(argv, {"ZRK_PROD="});
     EXPECT_EQ(78, badLevel.wait(20000));
     EXPECT_NE(std::string::npos, badLevel.output().find("ZRKPC0071E: The log level Verbose")) << badLevel.output();
 }
