@@ -215,7 +215,8 @@ std::string exitStatusMessage(int exitStatus, const std::string& name)
             return NLS::format(PC_MESSAGES, row.key, name);
         }
     }
-    return std::string();
+    // Any other status is the application's own exit code: the entry still says so.
+    return NLS::format(PC_MESSAGES, "ZRKPC0087_APPLICATION_EXIT_CODE", name, std::to_string(exitStatus));
 }
 
 void reportServiceStatus(unsigned int state, unsigned int controlsAccepted, unsigned int win32ExitCode,
@@ -282,12 +283,6 @@ int serviceMain()
     serviceName = argv[1];
     logDirectory = argv[2];
     logLevel = argv[3];
-    if (!isLogLevel(logLevel)) {
-        std::string text = NLS::format(PC_MESSAGES, "ZRKPC0071_INVALID_LOG_LEVEL", logLevel, logLevelList());
-        reportEvent(serviceName, text);
-        ServicePlatform::tellStarter(text);
-        return 78;
-    }
     try {
         logDirectory = redirectStdStreams(logDirectory);
     } catch (const KorrException& e) {
@@ -334,6 +329,15 @@ int serviceMain()
     serviceLog->log("service arguments:");
     for (int i = 0; i < argc; ++i) {
         serviceLog->log("arg[" + std::to_string(i) + "] : " + argv[i]);
+    }
+    // Checked once the product root is known, so that the message is text, not its key.
+    if (!isLogLevel(logLevel)) {
+        std::string text = NLS::format(PC_MESSAGES, "ZRKPC0071_INVALID_LOG_LEVEL", logLevel, logLevelList());
+        serviceLog->log(text);
+        serviceLog->close();
+        reportEvent(serviceName, text);
+        ServicePlatform::tellStarter(text);
+        return 78;
     }
 
     ServicePlatform::prepareProcess(serviceLog);

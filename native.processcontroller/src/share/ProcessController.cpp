@@ -196,7 +196,8 @@ int ProcessController::initialize()
     }
 
     // A bad value is the operator's to fix: a configuration error, with the item, its value and
-    // its range in the message. The restart items are checked now, not first at the child's end.
+    // its range in the message. The restart and retry items are checked now, not first when
+    // they are used.
     const KorrPropConstant& keys = KorrPropConstant::getInstance();
     int outputLogFiles = 0, outputLogSize = 0, traceFiles = 0, traceSize = 0;
     try {
@@ -207,6 +208,8 @@ int ProcessController::initialize()
         getMaxRestartCount();
         getMaxRestartInterval();
         getMaxRestartDelay();
+        properties.getPropertyAsInteger(keys.agentQMgrRetryInterval);
+        properties.getPropertyAsInteger(keys.loggerQMgrRetryInterval);
         if (traceSpecification.empty()) {
             std::string fromFile = properties.getPropertyAsString(keys.trace);
             if (!fromFile.empty()) {
