@@ -18,9 +18,10 @@ public:
     static int openForAppend(const std::string& path, std::string* refusal);
     // Bytes in the file, -1 when that cannot be told.
     static long long sizeOf(int descriptor);
-    // Writes every byte, unbuffered; false when a write fails (a POSIX descriptor left
-    // non-blocking gets a bounded wait for room first).
-    static bool writeAll(int descriptor, const char* data, std::size_t size);
+    // Writes every byte, unbuffered, and returns how many were written: fewer than `size`
+    // when a write failed, with the reason in errno (a POSIX descriptor left non-blocking
+    // gets a bounded wait for room first).
+    static std::size_t writeAll(int descriptor, const char* data, std::size_t size);
     // Makes `target` refer to the file `descriptor` refers to; false when it could not.
     static bool redirect(int descriptor, int target);
     // Gives `to` the group and mode of `from` where files have them (best effort: as created

@@ -2,12 +2,19 @@
 
 #include <cstring>
 
+#include "EventLog.h"
 #include "KorrException.h"
 #include "KorrUtils.h"
+#include "NLS.h"
 #include "OutputDescriptor.h"
 #include "OutputDirectory.h"
+#include "RasDescriptorSlot.h"
 
 namespace {
+
+const RasDescriptorSlot rdSlot("OutputLogFile", "com.quillon.velbrix.nativ.common.ZRKNVMessages");
+
+const RasDescriptor& rd() { return rdSlot.get(); }
 
 // The most generations the properties allow; numbers past it are never written.
 const int MAX_GENERATIONS = 100;
@@ -33,13 +40,13 @@ int generationNumber(const std::string& suffix)
 } // namespace
 
 OutputLogFile::OutputLogFile(int fd)
-    : limit(0), generations(0), target(-1), descriptor(fd), owned(false), size(0), atLineStart(true)
+    : limit(0), generations(0), target(-1), descriptor(fd), owned(false), size(0), atLineStart(true), lost(0)
 {
 }
 
 OutputLogFile::OutputLogFile(const std::string& p, long long l, int g, int t)
     : path(p), limit(l < 1 ? 1 : l), generations(g < 1 ? 1 : g), target(t), descriptor(-1), owned(true), size(0),
-      atLineStart(true)
+      atLineStart(true), lost(0)
 {
     std::string refusal;
     descriptor = OutputDescriptor::openForAppend(path, &refusal);
@@ -132,17 +139,42 @@ void OutputLogFile::write(const char* data, std::size_t n)
                 }
             }
         }
-        if (!OutputDescriptor::writeAll(descriptor, data, cut)) {
+        std::size_t written = OutputDescriptor::writeAll(descriptor, data, cut);
+        if (written > 0) {
+            size += static_cast<long long>(written);
+            atLineStart = data[written - 1] == '\n';
+        }
+        if (written < cut) {
+            dropped(n - written);
             return;
         }
-        size += static_cast<long long>(cut);
-        atLineStart = data[cut - 1] == '\n';
+        if (lost > 0) {
+            EventLog::warningNoFormat(rd(), NLS::format(rd(), "ZRKNV0200_OUTPUT_RESUMED", where(),
+                                                        std::to_string(lost)));
+            lost = 0;
+        }
         data += cut;
         n -= cut;
         if (turn) {
             rotate();
         }
     }
+}
+
+// Called with the lock held, at once after a failed write: the first loss of an outage is
+// reported with the write's reason; the bytes are counted until a write succeeds again.
+void OutputLogFile::dropped(std::size_t bytes)
+{
+    std::string reason = KorrUtils::getLastErrorMessage();
+    if (lost == 0) {
+        EventLog::errorNoFormat(rd(), NLS::format(rd(), "ZRKNV0199_OUTPUT_LOST", where(), reason));
+    }
+    lost += static_cast<long long>(bytes);
+}
+
+std::string OutputLogFile::where() const
+{
+    return path.empty() ? "descriptor " + std::to_string(descriptor) : path;
 }
 
 // Called with the lock held. The current file is renamed while open and the old descriptor

@@ -22,7 +22,8 @@ public:
     ~OutputLogFile();
 
     // Writes every byte, in order, rotating where the limit says. A write that fails (a full
-    // disk) drops the rest of that chunk; the next chunk is tried again.
+    // disk) drops the rest of that chunk and the next chunk is tried again; the event log says
+    // when output starts being lost, and how many bytes were lost once writing works again.
     void write(const char* data, std::size_t size);
 
     // Makes a non-empty `path` generation 1, moving the older ones up and deleting what would
@@ -38,6 +39,8 @@ private:
     OutputLogFile& operator=(const OutputLogFile&);
 
     void rotate();
+    void dropped(std::size_t bytes);
+    std::string where() const;
 
     std::mutex lock;           // writes and rotations of one file are serialised
     std::string path;          // empty: a plain descriptor
@@ -48,6 +51,7 @@ private:
     bool owned;
     long long size;            // bytes in the current file as far as this object knows
     bool atLineStart;          // the last byte written ended a line (or nothing was written)
+    long long lost;            // bytes dropped since the last write that succeeded
 };
 
 #endif

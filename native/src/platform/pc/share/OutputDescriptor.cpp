@@ -24,18 +24,19 @@ long long OutputDescriptor::sizeOf(int descriptor)
     return length < 0 ? -1 : length;
 }
 
-bool OutputDescriptor::writeAll(int descriptor, const char* data, std::size_t length)
+std::size_t OutputDescriptor::writeAll(int descriptor, const char* data, std::size_t length)
 {
-    while (length > 0) {
-        unsigned int part = length > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(length);
-        int written = _write(descriptor, data, part);
+    std::size_t done = 0;
+    while (done < length) {
+        std::size_t left = length - done;
+        unsigned int part = left > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(left);
+        int written = _write(descriptor, data + done, part);
         if (written <= 0) {
-            return false;
+            return done;
         }
-        data += written;
-        length -= static_cast<std::size_t>(written);
+        done += static_cast<std::size_t>(written);
     }
-    return true;
+    return done;
 }
 
 bool OutputDescriptor::redirect(int descriptor, int target)

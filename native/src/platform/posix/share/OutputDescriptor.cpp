@@ -20,26 +20,28 @@ long long OutputDescriptor::sizeOf(int descriptor)
     return ::fstat(descriptor, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-bool OutputDescriptor::writeAll(int descriptor, const char* data, std::size_t length)
+std::size_t OutputDescriptor::writeAll(int descriptor, const char* data, std::size_t length)
 {
-    while (length > 0) {
-        ssize_t written = ::write(descriptor, data, length);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t written = ::write(descriptor, data + done, length - done);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
             if (errno == EAGAIN) {
+                int reason = errno;
                 pollfd room = {descriptor, POLLOUT, 0};
                 if (::poll(&room, 1, 1000) > 0) {
                     continue;
                 }
+                errno = reason;
             }
-            return false;
+            return done;
         }
-        data += written;
-        length -= static_cast<std::size_t>(written);
+        done += static_cast<std::size_t>(written);
     }
-    return true;
+    return done;
 }
 
 bool OutputDescriptor::redirect(int descriptor, int target)

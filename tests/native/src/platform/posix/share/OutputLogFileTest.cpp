@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
+#include "DiagnosticsTestSupport.h"
 #include "FloodLines.h"
 #include "OutputLogFile.h"
 #include "TempDir.h"
@@ -59,3 +61,40 @@ TEST(OutputLogFileTest, RotationKeepsTheNewestBytesInOrderWithWholeLinesInBounde
     EXPECT_TRUE(stream.compare(stream.size() - kept.size(), kept.size(), kept) == 0)
         << "the files are not the last bytes written, in order";
 }
+
+namespace {
+
+class OutputLossTest : public DiagnosticsTest
+{
+};
+
+} // namespace
+
+// A full disk (/dev/full) loses output: said once when it starts, with the reason, and once
+// writing works again, with the bytes lost; what is written afterwards arrives whole.
+TEST_F(OutputLossTest, LostOutputIsReportedOnceWithTheBytesLostWhenWritingWorksAgain)
+{
+    TempDir dir;
+    int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    OutputLogFile output(fd);
+    output.write("first line\n", 11);
+    output.write("second\n", 7);
+    std::vector<std::string> said = events->messagesOf(LogRecordType::EVENT);
+    ASSERT_EQ(1u, said.size());
+    EXPECT_NE(std::string::npos, said[0].find("ZRKNV0199E")) << said[0];
+    EXPECT_NE(std::string::npos, said[0].find("No space left on device")) << said[0];
+
+    int file = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(fd, ::dup2(file, fd));   // the same descriptor now reaches a file with room
+    ::close(file);
+    output.write("third\n", 6);
+    output.write("fourth\n", 7);
+    said = events->messagesOf(LogRecordType::EVENT);
+    ASSERT_EQ(2u, said.size());
+    EXPECT_NE(std::string::npos, said[1].find("ZRKNV0200W")) << said[1];
+    EXPECT_NE(std::string::npos, said[1].find("; 18 bytes of its output were lost")) << said[1];
+    EXPECT_EQ("third\nfourth\n", dir.read("out"));
+    ::close(fd);
+}
+
