@@ -767,14 +767,13 @@ void ProcessController::stop(bool wait)
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
             // An application that accepted but does not go is ended like one that refused.
             if (!waitStopComplete(left > 0 ? left : 0)) {
-                if (rasDescriptor.isOn(TraceLevel::MODERATE)) {
-                    Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "stop", 1,
-                                           "The application has not stopped in time; ending it");
-                }
+                EventLog::warningNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0088_STOP_TIMED_OUT",
+                                                                     std::to_string(stopLimit)));
                 forceStop(true);
             }
         }
     } else {
+        EventLog::warningNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0089_STOP_NOT_ACCEPTED"));
         forceStop(wait);
     }
     if (rasDescriptor.isFlowOn()) {

@@ -130,6 +130,7 @@ TEST_F(ControllerEndToEndTest, AgentThatRefusesToStopIsForced)
     EXPECT_FALSE(alive(pid));
     ASSERT_TRUE(runEnds());
     EXPECT_EQ(result, 0);   // a forced child reads 0
+    EXPECT_EQ(events("ZRKPC0089W"), 1);
     EXPECT_EQ(agentRuns().size(), 1u);
     EXPECT_EQ(c.shutdown(), 0);
 }

@@ -194,6 +194,7 @@ TEST_F(ControllerTest, StopWhileTheChildRunsEndsWithProcessEndedWhateverTheExitC
     ASSERT_TRUE(eventAppears("ZRKPC0007"));
     c.stop(true);
     EXPECT_TRUE(runEnds(5000));
+    EXPECT_EQ(events("ZRKPC0088W"), 1);   // the forced end is said, not only traced
     EXPECT_EQ(events("ZRKPC0022"), 1);
     EXPECT_EQ(events("ZRKPC0027"), 0);
     EXPECT_EQ(agentRuns().size(), 1u);
