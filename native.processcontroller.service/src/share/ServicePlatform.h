@@ -4,6 +4,7 @@
 #ifndef OSTARAPCSERVICE_SERVICEPLATFORM_H
 #define OSTARAPCSERVICE_SERVICEPLATFORM_H
 
+#include <cstddef>
 #include <string>
 
 class ServiceLog;
@@ -26,6 +27,10 @@ public:
     // After standard output and error were moved onto files: each line is written out at once
     // (and on Windows the process's standard handles follow).
     static void standardStreamsMoved();
+    // At most the last `limit` bytes of what this process wrote to stderr.log in `logDirectory`;
+    // empty when standard error is not such a file. Never follows a name another user could
+    // have replaced (POSIX reads through the descriptor itself).
+    static std::string standardErrorTail(const std::string& logDirectory, std::size_t limit);
 
 private:
     ServicePlatform();

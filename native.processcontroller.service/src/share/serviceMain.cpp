@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <mutex>
 #include <vector>
 
@@ -85,7 +85,7 @@ void printUsage(std::FILE* out)
 // The last line the controller wrote to stderr.log: the reason of a failed start, if it gave one.
 std::string lastErrorLine(const std::string& directory)
 {
-    std::ifstream in(directory + KorrUtils::separator() + "stderr.log");
+    std::istringstream in(ServicePlatform::standardErrorTail(directory, 4096));
     std::string last;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty()) {

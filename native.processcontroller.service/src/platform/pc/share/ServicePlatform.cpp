@@ -83,3 +83,14 @@ void ServicePlatform::standardStreamsMoved()
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
 }
+
+std::string ServicePlatform::standardErrorTail(const std::string& logDirectory, std::size_t limit)
+{
+    // Read by name, but bounded and only a regular file (Windows has no FIFO to plant there).
+    std::string content;
+    if (!KorrUtils::readFile(logDirectory + "\\stderr.log", content)) {
+        return std::string();
+    }
+    return content.size() > limit ? content.substr(content.size() - limit) : content;
+}
+

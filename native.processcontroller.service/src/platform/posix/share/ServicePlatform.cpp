@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ChildReaper.h"
@@ -64,4 +65,26 @@ void ServicePlatform::standardStreamsMoved()
 {
     // A log file is read as it grows: write each line out at once.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
+std::string ServicePlatform::standardErrorTail(const std::string&, std::size_t limit)
+{
+    // Descriptor 2 is the stderr.log this process opened (for writing only); /proc reopens
+    // that same file for reading. Its name may since have been replaced by a link or a FIFO,
+    // the open file cannot.
+    int fd = ::open("/proc/self/fd/2", O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return std::string();
+    }
+    std::string tail;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        std::size_t size = static_cast<std::size_t>(st.st_size);
+        std::size_t length = size < limit ? size : limit;
+        tail.assign(length, '\0');
+        ssize_t got = ::pread(fd, &tail[0], length, static_cast<off_t>(size - length));
+        tail.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    ::close(fd);
+    return tail;
 }

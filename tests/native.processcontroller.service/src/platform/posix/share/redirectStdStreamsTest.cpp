@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "KorrException.h"
+#include "ServicePlatform.h"
 #include "ServiceTestSupport.h"
 #include "TempDir.h"
 #include "TestChild.h"
@@ -18,6 +19,14 @@ OSTARA_TEST_CHILD_ROLE(redirect)
         std::string dir = redirectStdStreams(argv[1]);
         std::printf("dir=%s\n", dir.c_str());
         std::fprintf(stderr, "err-line\n");
+        if (argc > 2) {
+            // Another user replaces the name by a FIFO: the tail still comes from the file.
+            std::string name = dir + "/stderr.log";
+            if (std::rename(name.c_str(), (name + ".moved").c_str()) != 0 || mkfifo(name.c_str(), 0666) != 0) {
+                return 4;
+            }
+            std::printf("tail=[%s]\n", ServicePlatform::standardErrorTail(dir, 4).c_str());
+        }
         return 0;
     } catch (const KorrException& e) {
         std::printf("threw: %s\n", e.getMessage().c_str());
@@ -96,3 +105,14 @@ TEST(RedirectStdStreamsTest, LinkedLogsDirectoryBelowAnotherUsersDirectoryIsNotF
     ASSERT_EQ(0, stat(tmp.file("stdout.log").c_str(), &st));
     EXPECT_EQ(0644u, st.st_mode & 07777);
 }
+
+// What a failed start reports comes from the file this process writes, never from whatever
+// another user has since put at its name (here a FIFO, which would hold a reader for good).
+TEST(RedirectStdStreamsTest, TheTailOfStandardErrorIsReadThroughTheOpenFileNotItsName)
+{
+    TempDir dir, tmp;
+    ProgramRun child({TestChild::selfPath(), dir.path(), "tail"}, {"OSTARA_TEST_CHILD=redirect", "TMP=" + tmp.path()});
+    ASSERT_EQ(0, child.wait(30000)) << child.output();
+    EXPECT_EQ("dir=" + dir.file("logs") + "\ntail=[ine\n]\n", dir.read("logs/stdout.log"));
+}
+
