@@ -329,7 +329,7 @@ int ProcessController::initialize()
 void ProcessController::releaseAfterFailedStart()
 {
     if (fileLock) {
-        std::remove(lockFileName.c_str());
+        fileLock->removeLockFile();
         delete fileLock;
         fileLock = nullptr;
     }
@@ -887,7 +887,7 @@ int ProcessController::shutdown()
     } else {
         // The file goes while the lock is still held, so that no other controller can have
         // locked it in between and lose it.
-        if (std::remove(lockFileName.c_str()) != 0 && rasDescriptor.isOn(TraceLevel::MODERATE)) {
+        if (!fileLock->removeLockFile() && rasDescriptor.isOn(TraceLevel::MODERATE)) {
             std::string error = KorrUtils::getLastErrorMessage();
             Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "shutdown", 3, "Failed to delete file: ",
                                    lockFileName.c_str(), error.c_str());

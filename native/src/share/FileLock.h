@@ -16,6 +16,10 @@ public:
 
     // Name of the ".pid" file written for this lock, empty when none was.
     const std::string& getPidFileName() const { return pidFileName; }
+    // Deletes the lock file while the lock is still held, so that no other holder can have
+    // taken it in between; where the platform can tell, only if the name still leads to the
+    // file this lock holds. False (with the reason in the last error) when nothing was deleted.
+    virtual bool removeLockFile() = 0;
 
 protected:
     FileLock() {}

@@ -2,6 +2,9 @@
 
 namespace {
 const int32_t MAX = 2147483647;
+// Every generation of the event log and trace is looked at when they rotate: a count in
+// the millions would hold the controller for hours, and its names would not fit in memory.
+const int32_t MAX_LOG_FILES = 1000;
 }
 
 std::atomic<KorrPropConstant*> KorrPropConstant::impl(nullptr);
@@ -13,12 +16,12 @@ KorrPropConstant::KorrPropConstant()
       velbrixQueueManager("velbrix.queue.manager"),
       loggerQMgrRetryInterval("loggerQMgrRetryInterval", 30, 0, MAX),
       velbrixQueueManagerHost("velbrix.queue.manager.host"),
-      outputLogFiles("outputLogFiles", 5, 1, MAX),
+      outputLogFiles("outputLogFiles", 5, 1, MAX_LOG_FILES),
       outputLogSize("outputLogSize", 1, 1, MAX),
       applicationOutputLogSize("applicationOutputLogSize", 10, 1, MAX),
       applicationOutputLogFiles("applicationOutputLogFiles", 5, 1, 100),
       trace("trace"),
-      traceFiles("traceFiles", 5, 1, MAX),
+      traceFiles("traceFiles", 5, 1, MAX_LOG_FILES),
       traceSize("traceSize", 20, 1, MAX),
       adminGroup("adminGroup"),
       maxRestartCount("maxRestartCount", 4, 0, MAX),

@@ -286,7 +286,7 @@ void SecureFileHandler::close()
 {
     Synchronize hold(writeLock);
     if (!lockFileName.empty()) {
-        if (std::remove(lockFileName.c_str()) != 0) {
+        if (fileLock != nullptr && !fileLock->removeLockFile()) {
             traceModerate(this, "close", "Failed to delete file: " + lockFileName);
         }
         lockFileName.clear();

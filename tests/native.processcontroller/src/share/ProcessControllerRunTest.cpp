@@ -192,9 +192,10 @@ TEST_F(ControllerTest, StopWhileTheChildRunsEndsWithProcessEndedWhateverTheExitC
     c.setStopLimit(500);
     startRun();
     ASSERT_TRUE(eventAppears("ZRKPC0007"));
+    ASSERT_TRUE(served("PCA"));   // the stop request reaches it
     c.stop(true);
     EXPECT_TRUE(runEnds(5000));
-    EXPECT_EQ(events("ZRKPC0088W"), 1);   // the forced end is said, not only traced
+    EXPECT_EQ(events("ZRKPC0088W"), 1) << eventLog();   // the forced end is said, not only traced
     EXPECT_EQ(events("ZRKPC0022"), 1);
     EXPECT_EQ(events("ZRKPC0027"), 0);
     EXPECT_EQ(agentRuns().size(), 1u);

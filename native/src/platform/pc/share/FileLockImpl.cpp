@@ -52,7 +52,8 @@ FileLock* FileLock::newInstance(const std::string& fileName, bool readLock, bool
     return new FileLockImpl(fileName, readLock, writePid);
 }
 
-FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writePid) : handle(INVALID_HANDLE_VALUE)
+FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writePid)
+    : handle(INVALID_HANDLE_VALUE), lockFileName(fileName)
 {
     if (rd().isFlowOn()) {
         Trace::traceMethodEntry(rd(), this, "FileLockImpl", 3, fileName.c_str(), readLock ? "true" : "false",
@@ -130,6 +131,11 @@ void FileLockImpl::writePidFile(const std::string& fileName, DWORD access, DWORD
     if (created) {
         KorrUtils::mkGroupVexilWrite(name, true);
     }
+}
+
+bool FileLockImpl::removeLockFile()
+{
+    return handle != INVALID_HANDLE_VALUE && DeleteFileA(lockFileName.c_str()) != 0;
 }
 
 FileLockImpl::~FileLockImpl()

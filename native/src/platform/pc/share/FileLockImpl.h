@@ -17,11 +17,15 @@ class FileLockImpl : public FileLock
 public:
     FileLockImpl(const std::string& fileName, bool readLock, bool writePid);
     ~FileLockImpl() override;
+    // Deletes the file by name (it was opened sharing delete access); a link at the name
+    // needs a privilege no other user has here.
+    bool removeLockFile() override;
     HANDLE getHandle() const { return handle; }
 
 private:
     void writePidFile(const std::string& fileName, DWORD access, DWORD sharing);
     HANDLE handle;
+    std::string lockFileName;
 };
 
 std::ostream& operator<<(std::ostream& out, const FileLockImpl& lock);

@@ -15,6 +15,7 @@
 #include "NLS.h"
 #include "RasDescriptor.h"
 #include "RasDescriptorSlot.h"
+#include "SafePath.h"
 #include "Trace.h"
 
 namespace {
@@ -23,19 +24,42 @@ const RasDescriptorSlot rdSlot("FileLockImpl", "com.quillon.velbrix.nativ.common
 
 const RasDescriptor& rd() { return rdSlot.get(); }
 
-// Lock and ".pid" files: owner read/write, others read, never more (0644).
-const int LOCK_FILE_MODE = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
+// A lock file is the owner's alone (0600): flock() needs only a descriptor opened for reading,
+// so any other user who could read it could hold the lock and keep the controller from
+// starting. The ".pid" file may be read by everyone (0644).
+const int LOCK_FILE_MODE = S_IRUSR | S_IWUSR;
+const int PID_FILE_MODE = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 
-// Opens path, creating it 0644 when missing; an existing name that is not a regular file of
-// this user or root (a FIFO planted to hang us, a link, another user's file) is refused, with
-// reason set. Returns -1 with errno set on failure.
-int openAlways(const std::string& path, int flags, std::string& reason)
+// Opens path, creating it with mode when missing; an existing name that is not a regular file
+// of this user or root (a FIFO planted to hang us, a link, another user's file) is refused,
+// with reason set. Returns -1 with errno set on failure.
+int openAlways(const std::string& path, int flags, int mode, std::string& reason)
 {
-    int fd = KorrUtils::openSafely(path, flags | O_CREAT, LOCK_FILE_MODE, nullptr, &reason);
+    int fd = KorrUtils::openSafely(path, flags | O_CREAT, mode, nullptr, &reason);
     if (fd < 0 && reason.empty()) {
         reason = KorrUtils::getLastErrorMessage();
     }
     return fd;
+}
+
+// Unlinks path within its safely walked directory, only while the name is the file with
+// this device and inode: a directory on the way replaced by a link to another place, or a
+// different file put at the name, is left alone (errno ESTALE).
+bool removeIfSame(const std::string& path, dev_t device, ino_t inode)
+{
+    std::string last;
+    int dir = SafePath::openDirectoryOf(path, &last, nullptr);
+    if (dir < 0) {
+        return false;
+    }
+    struct stat st;
+    bool same = ::fstatat(dir, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == device &&
+                st.st_ino == inode;
+    bool removed = same && ::unlinkat(dir, last.c_str(), 0) == 0;
+    int error = same ? errno : ESTALE;
+    ::close(dir);
+    errno = error;
+    return removed;
 }
 
 bool endsWithLck(const std::string& name)
@@ -50,14 +74,15 @@ FileLock* FileLock::newInstance(const std::string& fileName, bool readLock, bool
     return new FileLockImpl(fileName, readLock, writePid);
 }
 
-FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writePid) : handle(-1)
+FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writePid)
+    : handle(-1), lockFileName(fileName), pidDevice(0), pidInode(0)
 {
     if (rd().isFlowOn()) {
         Trace::traceMethodEntry(rd(), this, "FileLockImpl", 3, fileName.c_str(), readLock ? "true" : "false",
                                 writePid ? "true" : "false");
     }
     std::string reason;
-    int fd = openAlways(fileName, readLock ? O_RDONLY : O_WRONLY, reason);
+    int fd = openAlways(fileName, readLock ? O_RDONLY : O_WRONLY, LOCK_FILE_MODE, reason);
     if (fd >= 0 && ::flock(fd, (readLock ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
         reason = KorrUtils::getLastErrorMessage();
         ::close(fd);
@@ -78,7 +103,7 @@ FileLockImpl::FileLockImpl(const std::string& fileName, bool readLock, bool writ
         }
     } catch (...) {
         if (!pidFileName.empty()) {
-            ::unlink(pidFileName.c_str());
+            removeIfSame(pidFileName, static_cast<dev_t>(pidDevice), static_cast<ino_t>(pidInode));
         }
         ::close(handle);
         throw;
@@ -102,14 +127,19 @@ void FileLockImpl::writePidFile(const std::string& fileName)
     std::string name = fileName.substr(0, fileName.size() - 4) + ".pid";
     // Always opened for writing, also for a read lock: the id has to be written.
     std::string reason;
-    int fd = openAlways(name, O_WRONLY, reason);
+    int fd = openAlways(name, O_WRONLY, PID_FILE_MODE, reason);
     bool written = false;
     if (fd >= 0) {
-        pidFileName = name; // from here on a failure removes the file again
-        char text[32];
-        int length = std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(::getpid()));
-        // Emptied first, so no longer content left by an earlier holder survives.
-        written = ::ftruncate(fd, 0) == 0 && ::write(fd, text, static_cast<size_t>(length)) == length;
+        struct stat st;
+        if (::fstat(fd, &st) == 0) {
+            pidFileName = name; // from here on a failure removes the file again
+            pidDevice = st.st_dev;
+            pidInode = st.st_ino;
+            char text[32];
+            int length = std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(::getpid()));
+            // Emptied first, so no longer content left by an earlier holder survives.
+            written = ::ftruncate(fd, 0) == 0 && ::write(fd, text, static_cast<size_t>(length)) == length;
+        }
         int error = errno;
         ::close(fd);
         errno = error;
@@ -126,11 +156,22 @@ void FileLockImpl::writePidFile(const std::string& fileName)
     }
 }
 
+bool FileLockImpl::removeLockFile()
+{
+    struct stat st;
+    if (handle < 0 || ::fstat(handle, &st) != 0) {
+        return false;
+    }
+    return removeIfSame(lockFileName, st.st_dev, st.st_ino);
+}
+
 FileLockImpl::~FileLockImpl()
 {
     // The ".pid" file goes first, while the lock is still held: removed after the release, it
     // could be the next holder's file.
-    if (!pidFileName.empty() && ::unlink(pidFileName.c_str()) != 0 && rd().isOn(TraceLevel::MODERATE)) {
+    if (!pidFileName.empty() &&
+        !removeIfSame(pidFileName, static_cast<dev_t>(pidDevice), static_cast<ino_t>(pidInode)) &&
+        rd().isOn(TraceLevel::MODERATE)) {
         std::string text = "Failed to close PID file, reason: " + KorrUtils::getLastErrorMessage();
         Trace::traceMethodData(rd(), TraceLevel::MODERATE, this, "~FileLockImpl", 1, text.c_str());
     }

@@ -261,7 +261,8 @@ TEST(OstarapcserviceTest, AFailedStartSaysWhyOnTheStartersStandardError)
     EXPECT_EQ(1, bare.wait(LIMIT_MS));
     EXPECT_NE(std::string::npos, bare.output().find("Insufficient service arguments")) << bare.output();
 
-    for (std::string item : {"outputLogSize=abc", "maxRestartCount=-5", "agentQMgrRetryInterval=-5"}) {
+    for (std::string item :
+         {"outputLogSize=abc", "maxRestartCount=-5", "agentQMgrRetryInterval=-5", "outputLogFiles=2147483647"}) {
         ServiceSetup s("bad", item + "\n");
         ProgramRun run(s.argv({agent()}), {});
         EXPECT_EQ(78, run.wait(20000)) << item;

@@ -85,27 +85,53 @@ TEST(FileLockImplTest, LockOfAKilledHolderIsFreeForTheNext)
     EXPECT_EQ(contents(dir.file("ostarapc.pid")), std::to_string(getpid()));
 }
 
-TEST(FileLockImplTest, LockAndPidFilesAreNeverWritableByOthers)
+// Only the owner may open the lock file at all (another user who could read it could hold
+// the lock with flock() and keep the controller from starting); the ".pid" file is readable.
+TEST(FileLockImplTest, LockFilesAreTheOwnersAlonePidFilesNeverWritableByOthers)
 {
     TempDir dir;
     std::string name = dir.file("a.lck");
     mode_t oldMask = umask(0);
     {
         std::unique_ptr<FileLock> lock(FileLock::newInstance(name, false, true));
-        EXPECT_EQ(modeOf(name), 0644u);
+        EXPECT_EQ(modeOf(name), 0600u);
         EXPECT_EQ(modeOf(dir.file("a.pid")), 0644u);
     }
     umask(oldMask);
     EXPECT_TRUE(exists(name));
     EXPECT_FALSE(exists(dir.file("a.pid")));
 
-    // Files left by a crash of an older, more generous holder are narrowed; narrower ones stay.
-    ASSERT_EQ(chmod(name.c_str(), 0600), 0);
+    // Files left by a crash of an older, more generous holder are narrowed.
+    ASSERT_EQ(chmod(name.c_str(), 0644), 0);
     std::ofstream(dir.file("a.pid")) << "1";
     ASSERT_EQ(chmod(dir.file("a.pid").c_str(), 0606), 0);
     std::unique_ptr<FileLock> again(FileLock::newInstance(name, false, true));
     EXPECT_EQ(modeOf(name), 0600u);
     EXPECT_EQ(modeOf(dir.file("a.pid")), 0644u);
+}
+
+// At release only the files this lock made go: once the directory on the way has been
+// replaced by a link to another one holding files of the same names, nothing there is removed.
+TEST(FileLockImplTest, ReleaseRemovesOnlyItsOwnFilesEvenThroughADirectorySwappedForALink)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("work").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("victim").c_str(), 0755), 0);
+    std::string victimLock = dir.write("victim/a.lck", "");
+    std::string victimPid = dir.write("victim/a.pid", "42");
+    std::unique_ptr<FileLock> lock(FileLock::newInstance(dir.file("work/a.lck"), false, true));
+    ASSERT_EQ(rename(dir.file("work").c_str(), dir.file("work.old").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("work").c_str()), 0);
+    EXPECT_FALSE(lock->removeLockFile());
+    lock.reset();
+    EXPECT_TRUE(exists(victimLock));
+    EXPECT_EQ(contents(victimPid), "42");
+
+    std::unique_ptr<FileLock> own(FileLock::newInstance(dir.file("work.old/b.lck"), false, true));
+    EXPECT_TRUE(own->removeLockFile());
+    own.reset();
+    EXPECT_FALSE(exists(dir.file("work.old/b.lck")));
+    EXPECT_FALSE(exists(dir.file("work.old/b.pid")));
 }
 
 // A lock name that is a symbolic link is refused, so neither the lock nor the ".pid" file that
