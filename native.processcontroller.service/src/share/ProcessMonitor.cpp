@@ -1,5 +1,8 @@
 #include "ProcessMonitor.h"
 
+#include <exception>
+#include <string>
+
 #include "KorrException.h"
 #include "KorrThreadSync.h"
 #include "ProcessController.h"
@@ -43,6 +46,9 @@ long ProcessMonitor::run()
         code = controller->initialize();
     } catch (const KorrException& e) {
         serviceLog->log("ProcessController failed to initialise, error: " + e.getMessage());
+    } catch (const std::exception& e) {
+        // Out of memory, say: the service ends with a reason instead of aborting without one.
+        serviceLog->log(std::string("ProcessController failed to initialise, error: ") + e.what());
     }
     bool go;
     {
