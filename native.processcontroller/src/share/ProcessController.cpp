@@ -269,7 +269,7 @@ int ProcessController::initialize()
             std::string text = e.toString();
             Trace::traceMethodData(rasDescriptor, TraceLevel::MODERATE, this, "initialize", 1, text.c_str());
         }
-        EventLog::errorNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0053_SECOND_INSTANCE", e.getMessage()));
+        refuseStart(NLS::format(rasDescriptor, "ZRKPC0053_SECOND_INSTANCE", e.getMessage()));
         releaseAfterFailedStart();
         return static_cast<int>(setExitCode(1));
     }
@@ -278,7 +278,7 @@ int ProcessController::initialize()
     try {
         clientListener = new ClientListener(*this, appId, appIPCServiceName);
     } catch (const KorrException& e) {
-        EventLog::errorNoFormat(rasDescriptor, e.getMessage());
+        refuseStart(e.getMessage());
         clientListener = nullptr;
         releaseAfterFailedStart();
         return static_cast<int>(setExitCode(78));
@@ -289,8 +289,7 @@ int ProcessController::initialize()
     bool served = pipeServed(appIPCServiceName);
     bool recovered = served && stopLeftOverApplication(appIPCServiceName, getStopLimit());
     if (served && !recovered) {
-        EventLog::errorNoFormat(rasDescriptor, NLS::format(rasDescriptor, "ZRKPC0063_APPLICATION_LEFT_RUNNING",
-                                                           appIPCServiceName, previousPid));
+        refuseStart(NLS::format(rasDescriptor, "ZRKPC0063_APPLICATION_LEFT_RUNNING", appIPCServiceName, previousPid));
         clientListener->shutdown();
         delete clientListener;
         clientListener = nullptr;
@@ -322,6 +321,14 @@ int ProcessController::initialize()
         Trace::traceMethodExit(rasDescriptor, this, "initialize", &text, "int");
     }
     return result;
+}
+
+// Why the start is refused, in the event log and on standard error: under the service that
+// is stderr.log, whose last line the service hands to whoever started it.
+void ProcessController::refuseStart(const std::string& text)
+{
+    EventLog::errorNoFormat(rasDescriptor, text);
+    std::cerr << text << std::endl;
 }
 
 // A start that failed after the diagnostics were set up leaves nothing behind: the lock file

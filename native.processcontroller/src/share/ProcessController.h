@@ -102,6 +102,7 @@ private:
     int parseIntArgumentValue(const std::string& name, const std::string& value, int min, int max) const;
 
     void releaseAfterFailedStart();
+    void refuseStart(const std::string& text);
     void prepareJavaChild();
     void setState(const ProcessControllerState& target);
     void tell(const std::string& description) const;

@@ -286,6 +286,24 @@ TEST(OstarapcserviceTest, AFailedStartSaysWhyOnTheStartersStandardError)
     EXPECT_NE(std::string::npos, badLevel.output().find("ZRKPC0071E: The log level Verbose")) << badLevel.output();
 }
 
+// A second service for an application that one already serves is refused, and whoever
+// started it is told why, not only that it was a configuration error.
+TEST(OstarapcserviceTest, ASecondServiceForOneApplicationSaysWhyItCannotStart)
+{
+    ServiceSetup first("dup");
+    NotifySocket notify(first.dir.file("notify"));
+    ProgramRun running(first.argv({agent()}), {"NOTIFY_SOCKET=" + notify.path()});
+    ASSERT_TRUE(awaitStatus(notify, "STATUS=agent running (pid "));
+    ServiceSetup second("again");
+    std::vector<std::string> argv = second.argv({agent()});
+    std::replace(argv.begin(), argv.end(), "-appId=" + second.name, "-appId=" + first.name);
+    ProgramRun refused(argv, {});
+    EXPECT_EQ(78, refused.wait(20000));
+    EXPECT_NE(std::string::npos, refused.output().find("ZRKNV0087E")) << refused.output();
+    running.signal(SIGTERM);
+    EXPECT_EQ(0, running.wait(LIMIT_MS)) << running.output();
+}
+
 // Run from a script in a terminal, Ctrl-C there stops the service (it keeps the terminal's
 // session rather than starting its own).
 TEST(OstarapcserviceTest, CtrlCInItsTerminalStopsTheService)
