@@ -86,11 +86,25 @@ void ServicePlatform::standardStreamsMoved()
 
 std::string ServicePlatform::standardErrorTail(const std::string& logDirectory, std::size_t limit)
 {
-    // Read by name, but bounded and only a regular file (Windows has no FIFO to plant there).
-    std::string content;
-    if (!KorrUtils::readFile(logDirectory + "\\stderr.log", content)) {
+    // Read by name (Windows has no FIFO to plant there), only a file, and only its tail: the
+    // application's output shares stderr.log, which may hold megabytes.
+    std::string path = logDirectory + "\\stderr.log";
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return std::string();
     }
-    return content.size() > limit ? content.substr(content.size() - limit) : content;
+    unsigned long long size = static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    std::size_t length = size < limit ? static_cast<std::size_t>(size) : limit;
+    std::string tail(length, '\0');
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        return std::string();
+    }
+    std::size_t got = _fseeki64(in, -static_cast<long long>(length), SEEK_END) == 0 && length > 0
+                          ? std::fread(&tail[0], 1, length, in)
+                          : 0;
+    std::fclose(in);
+    tail.resize(got);
+    return tail;
 }
-
